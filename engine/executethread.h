@@ -1,0 +1,52 @@
+#ifndef VELUMEN_EXECUTETHREAD_H
+#define VELUMEN_EXECUTETHREAD_H
+
+#include "stackplan.h"
+
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+
+// Carries out one stacking job in a thread of its own.
+class ExecuteThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    explicit ExecuteThread(QObject *parent = nullptr);
+    ~ExecuteThread() override;
+
+    void setSourceImages(const QStringList &sourceImages);
+    void setDestinationImages(const QStringList &destinationImages);
+    void setStackPlan(const StackPlan &stackPlan);
+    void setStackMethod(int stackMethod);
+    void setFormat(int format);
+    void setCompression(int compression);
+
+    // Observed before the next operation; the load in progress completes.
+    void cancel();
+    // For shutdown: cancels and also ends the tool run in progress; the run ends without a signal.
+    void stop();
+
+signals:
+    void operationStarted(int currentImage, int totalImages, int currentOperation, int totalOperations);
+    void completed();
+    void aborted(bool open, const QString &filename);
+
+protected:
+    void run() override;
+
+private:
+    std::atomic_bool cancelFlag{false};
+    std::atomic_bool stopFlag{false};
+    QStringList sourceImages;
+    QStringList destinationImages;
+    StackPlan stackPlan;
+    int stackMethod = 0;
+    int format = 0;
+    int compression = 92;
+};
+
+#endif

@@ -1,0 +1,67 @@
+#ifndef VELUMEN_IMAGE32_H
+#define VELUMEN_IMAGE32_H
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+#include <atomic>
+
+// The one exception of image input and output, thrown by value.
+class Image32Exception
+{
+public:
+    enum Type { UnsupportedDepth = 0, ReadFailed = 1, WriteFailed = 2 };
+
+    Image32Exception(int type, const QString &filename);
+
+    int type;
+    QString filename;
+};
+
+// An image held as unsigned 32-bit samples (width x height x channels, interleaved, top row first).
+// Samples are wider than the nominal depth so that an accumulator can sum many 16-bit images.
+class Image32
+{
+public:
+    // A blank image: every sample 0, alpha samples at maxValue.
+    Image32(int width, int height, int pixelDepth);
+    // Loads a file through the image tools; options are extra arguments for the read tool.
+    // When interrupt is given and becomes true, the tool run is ended and the load fails.
+    Image32(const QString &fileName, const QString &options, int pixelDepth,
+            const std::atomic_bool *interrupt = nullptr);
+    virtual ~Image32();
+
+    Image32(const Image32 &) = delete;
+    Image32 &operator=(const Image32 &) = delete;
+
+    void lighten(const Image32 &other);
+    void darken(const Image32 &other);
+    void add(const Image32 &other);
+    void subtract(const Image32 &other);
+    void divide(const double &divisor);
+    void fill(unsigned value);
+    void invert();
+
+    void save(const QString &fileName, const char *format, int quality) const;
+    void saveTiff16(const QString &fileName) const;
+    void writeWithTool(const QString &fileName, const QString &options) const;
+
+    qint32 sampleCount = 0;
+    quint32 *samples = nullptr;
+    qint32 width = 0;
+    qint32 height = 0;
+    qint32 depth = 0;
+    quint32 maxValue = 0;
+    double maxValueF = 0.0;
+    qint32 channels = 0;
+    QString channelMap;
+};
+
+// Folder searched first for the image tools, relative to the current directory.
+QString toolsFolder();
+// The identify fields (width, height, bits per sample, channel description), split at "::".
+// Never throws; the caller checks the number of fields.
+QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt = nullptr);
+
+#endif

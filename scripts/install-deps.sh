@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what Velumen needs to build, run and test on Debian 12; does nothing when all is there.
+set -euo pipefail
+
+packages=(
+    g++ cmake make
+    qtbase5-dev qt5-image-formats-plugins
+    imagemagick libtiff-tools
+    xvfb xdotool xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
