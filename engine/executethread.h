@@ -9,6 +9,8 @@
 
 #include <atomic>
 
+class Image32;
+
 // Carries out one stacking job in a thread of its own.
 class ExecuteThread : public QThread
 {
@@ -27,7 +29,8 @@ public:
 
     // Observed before the next operation; the load in progress completes.
     void cancel();
-    // For shutdown: cancels and also ends the tool run in progress; the run ends without a signal.
+    // For shutdown: cancels and also ends the tool run in progress; the run ends without a signal
+    // and writes nothing more. The next setSourceImages re-arms the thread.
     void stop();
 
 signals:
@@ -39,6 +42,9 @@ protected:
     void run() override;
 
 private:
+    // Writes one destination image in the chosen file type.
+    void save(const Image32 &image, const QString &path) const;
+
     std::atomic_bool cancelFlag{false};
     std::atomic_bool stopFlag{false};
     QStringList sourceImages;
