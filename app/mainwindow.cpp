@@ -1,0 +1,456 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "destinationdialog.h"
+#include "executethread.h"
+#include "languagetext.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMessageBox>
+#include <QUrl>
+
+#ifdef Q_OS_WIN
+#include <QProcess>
+#endif
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent),
+      ui(new Ui::MainWindow),
+      destinationDialog(new DestinationDialog(this)),
+      sourceImages(),
+      destinationFolder(),
+      nameTemplate(),
+      nameWidths(),
+      executeThread(new ExecuteThread(this))
+{
+    ui->setupUi(this);
+
+    changeLanguage();
+
+    ui->detailsLabel->hide();
+    ui->conditionHelp->hide();
+    ui->stackMethodHelp->hide();
+    ui->fadeMethodHelp->hide();
+
+    connect(ui->destinationImagesButton, SIGNAL(clicked()), destinationDialog, SLOT(show()));
+    connect(ui->sourceImagesButton, SIGNAL(pathChanged(QString)),
+            destinationDialog, SLOT(setDestinationFolder(QString)));
+    connect(destinationDialog, SIGNAL(destinationFolderChanged(QString)),
+            this, SLOT(updateDestinationFolder(QString)));
+    connect(destinationDialog, SIGNAL(namePatternChanged(QString)), this, SLOT(updateNamePattern(QString)));
+    connect(destinationDialog, SIGNAL(formatChanged(int)), this, SLOT(updateFormat(int)));
+    connect(destinationDialog, SIGNAL(compressionChanged(int)), this, SLOT(updateCompression(int)));
+    connect(executeThread, SIGNAL(operationStarted(int,int,int,int)),
+            this, SLOT(updateOperationStatus(int,int,int,int)));
+    connect(executeThread, SIGNAL(completed()), this, SLOT(finish()));
+    connect(executeThread, SIGNAL(aborted(bool,QString)), this, SLOT(abort(bool,QString)));
+    // Emitted in the worker thread after run() has returned, so it arrives after every other
+    // signal of that run.
+    connect(executeThread, &QThread::finished, this, &MainWindow::runEnded);
+
+    destinationFolder = destinationDialog->destinationFolder();
+    updateOutput();
+    updateNamePattern(destinationDialog->namePattern());
+    format = destinationDialog->format();
+    compression = destinationDialog->compression();
+
+    sourceImages = QStringList();
+    updateOutput();
+
+    updateCondition();
+    updateStackMethod();
+    updateFadeMethod();
+    destinationDialog->updateLanguage();
+}
+
+MainWindow::~MainWindow()
+{
+    // Nothing the worker still sends may reach a half-destroyed window.
+    executeThread->disconnect(this);
+    stopWorker();
+    delete ui;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    stopWorker();
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::stopWorker()
+{
+    jobPending = false;
+    reportsWanted = false;
+    if (executeThread->isRunning()) {
+        // stop() also ends the tool run in progress, so this wait is short.
+        executeThread->stop();
+        executeThread->wait();
+    }
+}
+
+void MainWindow::updateSourceImages(const QStringList &sourceImages)
+{
+    this->sourceImages = sourceImages;
+    updateOutput();
+}
+
+void MainWindow::updateCondition()
+{
+    conditionIndex = ui->condition->currentIndex();
+    conditionOption1Value = ui->conditionOption1->value();
+    conditionOption2Value = ui->conditionOption2->value();
+
+    switch (conditionIndex) {
+    case 2:
+    case 3:
+        setConditionOption1(true, languageText(26));
+        setConditionOption2(true, languageText(27));
+        break;
+    case 4:
+        setConditionOption1(true, languageText(conditionIndex + 24));
+        setConditionOption2(false, QString());
+        break;
+    default:
+        setConditionOption1(false, QString());
+        setConditionOption2(false, QString());
+        break;
+    }
+
+    updateOutput();
+}
+
+void MainWindow::updateStackMethod()
+{
+    stackMethodIndex = ui->stackMethod->currentIndex();
+    if (stackMethodIndex == 2) {
+        // Mean is always stacked without fading.
+        ui->fadeMethod->setCurrentIndex(0);
+        ui->fadeMethod->setEnabled(false);
+    } else {
+        ui->fadeMethod->setEnabled(true);
+    }
+}
+
+void MainWindow::updateFadeMethod()
+{
+    fadeMethodIndex = ui->fadeMethod->currentIndex();
+    fadeMethodOption1Value = ui->fadeMethodOption1->value();
+    fadeMethodOption2Value = ui->fadeMethodOption2->value();
+
+    switch (fadeMethodIndex) {
+    case 1:
+    case 2:
+        setFadeMethodOption1(true, languageText(fadeMethodIndex + 28));
+        setFadeMethodOption2(false, QString());
+        break;
+    case 3:
+        setFadeMethodOption1(true, languageText(fadeMethodIndex + 26));
+        setFadeMethodOption2(true, languageText(30));
+        break;
+    default:
+        setFadeMethodOption1(false, QString());
+        setFadeMethodOption2(false, QString());
+        break;
+    }
+}
+
+void MainWindow::updateDestinationFolder(const QString &destinationFolder)
+{
+    this->destinationFolder = destinationFolder;
+    updateOutput();
+}
+
+void MainWindow::updateNamePattern(const QString &namePattern)
+{
+    nameTemplate.clear();
+    nameWidths.clear();
+    nameLiterals.clear();
+
+    const int length = namePattern.length();
+    int run = 0;
+    bool inStars = false;
+    QString literal;
+    auto closeStars = [&]() {
+        nameWidths.append(run);
+        nameTemplate += QLatin1Char('%') + QString::number(nameWidths.size());
+        nameLiterals.append(literal);
+        literal.clear();
+    };
+
+    for (int i = 0; i < length; ++i) {
+        const bool star = namePattern.at(i) == QLatin1Char('*');
+        if (star && !inStars) {
+            literal = namePattern.mid(i - run, run);
+            nameTemplate += literal;
+            run = 0;
+        }
+        if (!star && inStars) {
+            closeStars();
+            run = 0;
+        }
+        ++run;
+        inStars = star;
+    }
+    if (inStars) {
+        closeStars();
+    } else {
+        literal = namePattern.mid(length - run);
+        nameTemplate += literal;
+    }
+    nameLiterals.append(literal);
+
+    updateOutput();
+}
+
+void MainWindow::updateFormat(int format)
+{
+    this->format = format;
+}
+
+void MainWindow::updateCompression(int compression)
+{
+    this->compression = compression;
+}
+
+void MainWindow::updateOutput()
+{
+    const int count = destinationImageCount(stackSettings());
+    ui->destinationImages->clear();
+    for (int i = 0; i < count; ++i)
+        ui->destinationImages->addItem(destinationFileName(i));
+    ui->destinationImagesCount->setValue(count);
+}
+
+void MainWindow::updateOperationStatus(int currentImage, int totalImages, int currentOperation,
+                                       int totalOperations)
+{
+    // A report queued before Cancel (or from a run that has ended) must not bring the busy state back.
+    if (!reportsWanted)
+        return;
+
+    ui->executeButton->setEnabled(false);
+    ui->executeButton->setText(languageText(31).arg(QString::number(currentImage + 1),
+                                                    QString::number(currentOperation + 1),
+                                                    QString::number(totalOperations)));
+    ui->cancelButton->setEnabled(true);
+    if (totalImages == 1)
+        ui->progressBar->setValue(currentOperation * 100 / qMax(1, totalOperations));
+    else
+        ui->progressBar->setValue(currentImage * 100 / qMax(1, totalImages));
+}
+
+void MainWindow::finish()
+{
+    reportsWanted = false;
+    ui->executeButton->setEnabled(true);
+    ui->executeButton->setText(languageText(23));
+    ui->cancelButton->setEnabled(false);
+    ui->progressBar->setValue(100);
+    if (ui->openDestinationFolder->isChecked())
+        openFolder(destinationFolder);
+}
+
+void MainWindow::openFolder(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    const QString command = QStringLiteral("\"explorer.exe\" \"%1\"").arg(QDir::toNativeSeparators(folder));
+#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
+    const QStringList parts = QProcess::splitCommand(command);
+    QProcess::startDetached(parts.value(0), parts.mid(1));
+#else
+    QProcess::startDetached(command);
+#endif
+#else
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+#endif
+}
+
+void MainWindow::execute()
+{
+    // A second press before the first report of a job just started would queue the same job again.
+    if (runActive && reportsWanted)
+        return;
+
+    if (sourceImages.isEmpty()) {
+        showError(languageText(33));
+        return;
+    }
+    const StackSettings settings = stackSettings();
+    const int count = destinationImageCount(settings);
+    if (count == 0) {
+        showError(languageText(34));
+        return;
+    }
+
+    Job job;
+    job.stackPlan = buildStackPlan(settings);
+    for (int i = 0; i < count; ++i)
+        job.destinationImages.append(destinationFileName(i));
+    job.sourceImages = sourceImages;
+    job.stackMethod = stackMethodIndex;
+    job.format = format;
+    job.compression = compression;
+
+    if (runActive) {
+        // The previous run (cancelled, or ended but not yet returned) still owns the worker; the
+        // job starts from runEnded. A newer press replaces an older waiting job.
+        pendingJob = job;
+        jobPending = true;
+        return;
+    }
+    startJob(job);
+}
+
+void MainWindow::startJob(const Job &job)
+{
+    executeThread->setSourceImages(job.sourceImages);
+    executeThread->setDestinationImages(job.destinationImages);
+    executeThread->setStackPlan(job.stackPlan);
+    executeThread->setStackMethod(job.stackMethod);
+    executeThread->setFormat(job.format);
+    executeThread->setCompression(job.compression);
+    runActive = true;
+    reportsWanted = true;
+    ++runGeneration;
+    executeThread->start();
+}
+
+void MainWindow::runEnded()
+{
+    runActive = false;
+    reportsWanted = false;
+    // run() has returned; wait() only lets QThread finish its own bookkeeping.
+    executeThread->wait();
+    if (jobPending) {
+        jobPending = false;
+        const Job job = pendingJob;
+        pendingJob = Job();
+        startJob(job);
+    }
+}
+
+void MainWindow::cancel()
+{
+    executeThread->cancel();
+    reportsWanted = false;
+    jobPending = false;
+    resetRunControls(0);
+}
+
+void MainWindow::abort(bool open, const QString &filename)
+{
+    reportsWanted = false;
+    const int generation = runGeneration;
+    // The path is shown literally, whatever characters it holds.
+    const QString message = languageText(open ? 49 : 50).arg(filename.toHtmlEscaped());
+    showError(message);
+    // While the box was open a job pressed for earlier may have started; it is not this run's to cancel.
+    if (generation != runGeneration)
+        return;
+    executeThread->cancel();
+    resetRunControls(0);
+}
+
+void MainWindow::resetRunControls(int progress)
+{
+    ui->executeButton->setEnabled(true);
+    ui->executeButton->setText(languageText(23));
+    ui->cancelButton->setEnabled(false);
+    ui->progressBar->setValue(progress);
+}
+
+void MainWindow::showError(const QString &message)
+{
+    QMessageBox::critical(this, languageText(32), message);
+}
+
+void MainWindow::openReadme()
+{
+    QDesktopServices::openUrl(QUrl(QStringLiteral("README.TXT")));
+}
+
+void MainWindow::changeLanguage()
+{
+    setCurrentLanguage(ui->language->currentIndex());
+
+    ui->detailsLabel->setText(languageText(0));
+    ui->languageGroupBox->setTitle(languageText(1));
+    ui->sourceImagesGroupBox->setTitle(languageText(2));
+    ui->sourceImagesButton->setText(languageText(3));
+    ui->sourceImagesCountLabel->setText(languageText(4));
+    ui->previewGroupBox->setTitle(languageText(5));
+    ui->conditionGroupBox->setTitle(languageText(6));
+    for (int i = 0; i < 5; ++i)
+        ui->condition->setItemText(i, languageText(7 + i));
+    ui->stackMethodGroupBox->setTitle(languageText(12));
+    for (int i = 0; i < 3; ++i)
+        ui->stackMethod->setItemText(i, languageText(13 + i));
+    ui->fadeMethodGroupBox->setTitle(languageText(16));
+    for (int i = 0; i < 4; ++i)
+        ui->fadeMethod->setItemText(i, languageText(17 + i));
+    ui->destinationImagesGroupBox->setTitle(languageText(21));
+    ui->destinationImagesButton->setText(languageText(3));
+    ui->destinationImagesCountLabel->setText(languageText(22));
+    ui->executeButton->setText(languageText(23));
+    ui->cancelButton->setText(languageText(24));
+    ui->openDestinationFolder->setText(languageText(25));
+
+    updateCondition();
+    updateStackMethod();
+    updateFadeMethod();
+    destinationDialog->updateLanguage();
+}
+
+void MainWindow::setConditionOption1(bool visible, const QString &label)
+{
+    ui->conditionOption1->setVisible(visible);
+    ui->conditionOption1Label->setVisible(visible);
+    ui->conditionOption1Label->setText(label);
+}
+
+void MainWindow::setConditionOption2(bool visible, const QString &label)
+{
+    ui->conditionOption2->setVisible(visible);
+    ui->conditionOption2Label->setVisible(visible);
+    ui->conditionOption2Label->setText(label);
+}
+
+void MainWindow::setFadeMethodOption1(bool visible, const QString &label)
+{
+    ui->fadeMethodOption1->setVisible(visible);
+    ui->fadeMethodOption1Label->setVisible(visible);
+    ui->fadeMethodOption1Label->setText(label);
+}
+
+void MainWindow::setFadeMethodOption2(bool visible, const QString &label)
+{
+    ui->fadeMethodOption2->setVisible(visible);
+    ui->fadeMethodOption2Label->setVisible(visible);
+    ui->fadeMethodOption2Label->setText(label);
+}
+
+QString MainWindow::destinationFileName(int index) const
+{
+    QString name = nameLiterals.value(0);
+    for (int k = 0; k < nameWidths.size(); ++k) {
+        name += QStringLiteral("%1").arg(index, nameWidths.at(k), 10, QLatin1Char('0'));
+        name += nameLiterals.value(k + 1);
+    }
+    // One pass over the template, so a '%' in the folder or the name is never taken for a placeholder.
+    return QStringLiteral("%1/%2").arg(destinationFolder, name);
+}
+
+StackSettings MainWindow::stackSettings() const
+{
+    StackSettings settings;
+    settings.sourceCount = sourceImages.size();
+    settings.condition = conditionIndex;
+    settings.conditionOption1 = conditionOption1Value;
+    settings.conditionOption2 = conditionOption2Value;
+    settings.fadeMethod = fadeMethodIndex;
+    settings.fadeOption1 = fadeMethodOption1Value;
+    settings.fadeOption2 = fadeMethodOption2Value;
+    return settings;
+}

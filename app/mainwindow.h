@@ -1,0 +1,110 @@
+#ifndef VELUMEN_MAINWINDOW_H
+#define VELUMEN_MAINWINDOW_H
+
+#include "stackplan.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+class DestinationDialog;
+class ExecuteThread;
+class QCloseEvent;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The application's one window: keeps the job settings, lists the destination files, and starts,
+// follows and ends runs of the worker.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+protected:
+    // A run must not outlive the window that owns its worker.
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void updateSourceImages(const QStringList &sourceImages);
+    void updateCondition();
+    void updateStackMethod();
+    void updateFadeMethod();
+    void updateDestinationFolder(const QString &destinationFolder);
+    void updateNamePattern(const QString &namePattern);
+    void updateFormat(int format);
+    void updateCompression(int compression);
+    void updateOutput();
+    void updateOperationStatus(int currentImage, int totalImages, int currentOperation, int totalOperations);
+    void finish();
+    void execute();
+    void cancel();
+    void abort(bool open, const QString &filename);
+    void openReadme();
+    void changeLanguage();
+    // The worker's run has returned: a job pressed for meanwhile can be handed over now.
+    void runEnded();
+
+private:
+    // Everything the worker needs for one run, made when Begin is pressed.
+    struct Job
+    {
+        QStringList sourceImages;
+        QStringList destinationImages;
+        StackPlan stackPlan;
+        int stackMethod = 0;
+        int format = 0;
+        int compression = 92;
+    };
+
+    void setConditionOption1(bool visible, const QString &label);
+    void setConditionOption2(bool visible, const QString &label);
+    void setFadeMethodOption1(bool visible, const QString &label);
+    void setFadeMethodOption2(bool visible, const QString &label);
+    QString destinationFileName(int index) const;
+    StackSettings stackSettings() const;
+    void startJob(const Job &job);
+    void resetRunControls(int progress);
+    void showError(const QString &message);
+    void openFolder(const QString &folder);
+    void stopWorker();
+
+    Ui::MainWindow *ui;
+    DestinationDialog *destinationDialog;
+    QStringList sourceImages;
+    int conditionIndex = 0;
+    int conditionOption1Value = 1;
+    int conditionOption2Value = 1;
+    int stackMethodIndex = 0;
+    int fadeMethodIndex = 0;
+    int fadeMethodOption1Value = 50;
+    int fadeMethodOption2Value = 50;
+    QString destinationFolder;
+    QString nameTemplate;
+    QList<int> nameWidths;
+    int format = 0;
+    int compression = 92;
+    ExecuteThread *executeThread;
+
+    // The literal text around each run of '*' (one more entry than nameWidths). File names are
+    // filled from these rather than through QString::arg on nameTemplate, so that a '%' followed by
+    // a digit in the pattern stays literal.
+    QStringList nameLiterals;
+
+    // Run bookkeeping. The worker's signals carry no run id, so the window tells runs apart itself:
+    // runActive is true from start() until the run's QThread::finished has been handled here, which
+    // comes after every signal of that run; reportsWanted is cleared by Cancel and by the run's end,
+    // so a report still queued from a cancelled run does not bring the "Processing" state back.
+    bool runActive = false;
+    bool reportsWanted = false;
+    int runGeneration = 0;
+    bool jobPending = false;
+    Job pendingJob;
+};
+
+#endif
