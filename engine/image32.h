@@ -56,6 +56,10 @@ public:
     double maxValueF = 0.0;
     qint32 channels = 0;
     QString channelMap;
+
+private:
+    void allocate(const QString &fileName, bool zero);
+    void readSamples(const QString &fileName, const QString &options, const std::atomic_bool *interrupt);
 };
 
 // Folder searched first for the image tools, relative to the current directory.

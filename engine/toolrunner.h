@@ -1,0 +1,61 @@
+#ifndef VELUMEN_TOOLRUNNER_H
+#define VELUMEN_TOOLRUNNER_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+
+// Runs one external image tool to its end: a program with an argument list (never a command line
+// to split), a time limit, an optional interrupt flag, and standard output handed on in small
+// pieces as it arrives so that a large sample stream is never held whole.
+class ToolRunner
+{
+public:
+    // Receives each piece of standard output; returning false ends the run as a failure.
+    using OutputSink = std::function<bool(const char *data, qint64 size)>;
+
+    static const int DefaultTimeLimit = 30000;
+
+    ToolRunner(const QString &program, const QStringList &arguments);
+
+    void setWorkingDirectory(const QString &folder);
+    void setTimeLimit(int milliseconds);
+    void setInterrupt(const std::atomic_bool *interrupt);
+    void setOutputSink(const OutputSink &sink);
+
+    // Runs the tool and waits for it. True only when it started, exited normally with status 0,
+    // within the time limit, without interruption, and the sink accepted all of its output.
+    bool run();
+
+    bool started() const { return m_started; }
+    bool timedOut() const { return m_timedOut; }
+    bool interrupted() const { return m_interrupted; }
+    bool crashed() const { return m_crashed; }
+    int exitCode() const { return m_exitCode; }
+    // The start of the tool's error output (bounded).
+    QByteArray errorOutput() const { return m_errorOutput; }
+
+    // Full path of an image tool: the tools folder first, then the system's search path.
+    static QString locate(const QString &toolName);
+
+private:
+    QString m_program;
+    QStringList m_arguments;
+    QString m_workingDirectory;
+    int m_timeLimit = DefaultTimeLimit;
+    const std::atomic_bool *m_interrupt = nullptr;
+    OutputSink m_sink;
+
+    bool m_started = false;
+    bool m_timedOut = false;
+    bool m_interrupted = false;
+    bool m_crashed = false;
+    bool m_sinkRefused = false;
+    int m_exitCode = -1;
+    QByteArray m_errorOutput;
+};
+
+#endif
