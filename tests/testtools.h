@@ -1,0 +1,122 @@
+#ifndef VELUMEN_TESTTOOLS_H
+#define VELUMEN_TESTTOOLS_H
+
+// Shared by the engine tests: a temporary working folder that becomes the current directory, so
+// that stand-in image tools written into its "tools" folder are the ones the bridge runs, and the
+// real ImageMagick tools (found before the current directory changes) for making and checking images.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace TestTools {
+
+// Quotes a text for a POSIX shell script.
+inline QString shellQuote(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(QLatin1String("'"), QLatin1String("'\\''"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+class ToolSandbox
+{
+public:
+    ToolSandbox()
+        : m_previous(QDir::currentPath()),
+          m_convert(QStandardPaths::findExecutable(QStringLiteral("convert"))),
+          m_identify(QStandardPaths::findExecutable(QStringLiteral("identify")))
+    {
+        m_valid = m_folder.isValid() && QDir::setCurrent(m_folder.path());
+    }
+
+    ~ToolSandbox() { QDir::setCurrent(m_previous); }
+
+    ToolSandbox(const ToolSandbox &) = delete;
+    ToolSandbox &operator=(const ToolSandbox &) = delete;
+
+    bool isValid() const { return m_valid && !m_convert.isEmpty() && !m_identify.isEmpty(); }
+    QString path() const { return m_folder.path(); }
+    QString filePath(const QString &name) const { return QDir(m_folder.path()).filePath(name); }
+    QString realConvert() const { return m_convert; }
+    QString realIdentify() const { return m_identify; }
+
+    // Writes tools/<name> as an executable shell script with the given body.
+    bool addTool(const QString &name, const QString &body) const
+    {
+        QDir(m_folder.path()).mkpath(QStringLiteral("tools"));
+        const QString file = filePath(QStringLiteral("tools/") + name);
+        if (!writeFile(file, (QStringLiteral("#!/bin/sh\n") + body + QLatin1Char('\n')).toUtf8()))
+            return false;
+        return QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                               | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                                               | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                                               | QFileDevice::ExeOther);
+    }
+
+    // A stand-in that hands every call on to the real tool.
+    bool addForwardingTool(const QString &name) const
+    {
+        const QString real = name == QLatin1String("identify") ? m_identify : m_convert;
+        return addTool(name, QStringLiteral("exec %1 \"$@\"").arg(shellQuote(real)));
+    }
+
+    void removeTools() const { QDir(filePath(QStringLiteral("tools"))).removeRecursively(); }
+
+    // Runs the real convert in the sandbox folder; the standard output goes to *output when given.
+    bool convert(const QStringList &arguments, QByteArray *output = nullptr) const
+    {
+        return run(m_convert, arguments, output);
+    }
+
+    bool identify(const QStringList &arguments, QByteArray *output) const
+    {
+        return run(m_identify, arguments, output);
+    }
+
+    static bool run(const QString &program, const QStringList &arguments, QByteArray *output)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(program, arguments);
+        if (!process.waitForStarted(10000))
+            return false;
+        process.closeWriteChannel();
+        if (!process.waitForFinished(120000)) {
+            process.kill();
+            process.waitForFinished();
+            return false;
+        }
+        if (output)
+            *output = process.readAllStandardOutput();
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+
+private:
+    QString m_previous;
+    QString m_convert;
+    QString m_identify;
+    QTemporaryDir m_folder;
+    bool m_valid = false;
+};
+
+} // namespace TestTools
+
+#endif
