@@ -1,12 +1,11 @@
 #include "executethread.h"
 #include "stackplan.h"
+#include "testtools.h"
 
 #include <QtTest>
 
 #include <QFile>
 #include <QImage>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <cmath>
@@ -32,8 +31,6 @@ namespace {
 const int Width = 6;
 const int Height = 4;
 const int SampleCount = Width * Height * 3;
-const char *RealConvert = "/usr/bin/convert";
-
 // A 16-bit binary PPM, so that every source sample is known exactly.
 void writePpm16(const QString &path, const Samples &samples)
 {
@@ -42,31 +39,7 @@ void writePpm16(const QString &path, const Samples &samples)
         data.append(char(s >> 8));
         data.append(char(s & 0xff));
     }
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(data), qint64(data.size()));
-}
-
-// Samples of a file as ImageMagick reads them: 16 bits, RGB, low byte first.
-Samples readWithImageMagick(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(RealConvert, arguments + QStringList{"-depth", "16", "-endian", "LSB", "rgb:-"});
-    process.waitForFinished(60000);
-    const QByteArray raw = process.readAllStandardOutput();
-    Samples samples;
-    for (int i = 0; i + 1 < raw.size(); i += 2)
-        samples.append(quint8(raw.at(i)) | quint32(quint8(raw.at(i + 1))) << 8);
-    return samples;
-}
-
-void writeScript(const QString &path, const QString &body)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\n" + body.toUtf8() + "\n");
-    file.close();
-    QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser));
+    QVERIFY(TestTools::writeFile(path, data));
 }
 
 // What the read tool makes of sample u at weight w: w*u, or w*u + (1 - w) at full scale under
@@ -169,7 +142,10 @@ private slots:
     void memoryExhaustionIsReported();
 
 private:
-    QString path(const QString &name) const { return dir->filePath(name); }
+    QString path(const QString &name) const { return sandbox->filePath(name); }
+    QString realConvert() const { return TestTools::shellQuote(sandbox->realConvert()); }
+    // Samples of a file as the real ImageMagick reads them: 16 bits, RGB, low byte first.
+    Samples readWithImageMagick(const QStringList &arguments) const;
     // Sources with distinct pseudo-random samples, full black and full white among them.
     QStringList makeSources(int n);
     QStringList destinations(int count, const QString &suffix = ".tif") const;
@@ -177,25 +153,31 @@ private:
     Samples expectedImage(const QSet<QPair<int, double>> &set, int method) const;
     void makeTool(const QString &name, const QString &body);
 
-    std::unique_ptr<QTemporaryDir> dir;
-    QString previousFolder;
+    std::unique_ptr<TestTools::ToolSandbox> sandbox;
     QList<Samples> sourceSamples;
 };
 
 void TestExecuteThread::init()
 {
-    previousFolder = QDir::currentPath();
-    dir.reset(new QTemporaryDir);
-    QVERIFY(dir->isValid());
     // The bridge looks for stand-in tools in "tools" under the current folder.
-    QVERIFY(QDir::setCurrent(dir->path()));
+    sandbox.reset(new TestTools::ToolSandbox);
+    QVERIFY(sandbox->isValid());
     sourceSamples.clear();
 }
 
 void TestExecuteThread::cleanup()
 {
-    QDir::setCurrent(previousFolder);
-    dir.reset();
+    sandbox.reset();
+}
+
+Samples TestExecuteThread::readWithImageMagick(const QStringList &arguments) const
+{
+    QByteArray raw;
+    sandbox->convert(arguments + QStringList{"-depth", "16", "-endian", "LSB", "rgb:-"}, &raw);
+    Samples samples;
+    for (int i = 0; i + 1 < raw.size(); i += 2)
+        samples.append(quint8(raw.at(i)) | quint32(quint8(raw.at(i + 1))) << 8);
+    return samples;
 }
 
 QStringList TestExecuteThread::makeSources(int n)
@@ -247,8 +229,7 @@ Samples TestExecuteThread::expectedImage(const QSet<QPair<int, double>> &set, in
 
 void TestExecuteThread::makeTool(const QString &name, const QString &body)
 {
-    QDir(dir->path()).mkpath("tools");
-    writeScript(path("tools/" + name), body);
+    QVERIFY(sandbox->addTool(name, body));
 }
 
 void TestExecuteThread::operationTotals_data()
@@ -296,7 +277,7 @@ void TestExecuteThread::operationTotals()
     QFETCH(IntList, totals);
     QFETCH(QString, loads);
 
-    makeTool("convert", QString("printf '%s\\n' \"$1\" >> %1\nexec %2 \"$@\"").arg(path("loads.log"), RealConvert));
+    makeTool("convert", QString("printf '%s\\n' \"$1\" >> %1\nexec %2 \"$@\"").arg(TestTools::shellQuote(path("loads.log")), realConvert()));
     StackSettings settings;
     settings.sourceCount = n;
     settings.condition = condition;
@@ -317,9 +298,8 @@ void TestExecuteThread::operationTotals()
     QVERIFY(outcome.aborted.isEmpty());
 
     // Each load follows its report, so the n-th load belongs to the image of the n-th report.
-    QFile log(path("loads.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QStringList loaded = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList loaded =
+        QString::fromUtf8(TestTools::readFile(path("loads.log"))).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(loaded.size(), outcome.operations.size());
     QVector<QList<int>> perImage(totals.size());
     const QRegularExpression sourceName("source(\\d+)\\.ppm$");
@@ -355,7 +335,7 @@ void TestExecuteThread::operationTotals()
 void TestExecuteThread::weightArguments()
 {
     makeTool("convert", QString("printf '%s\\n' \"$*\" >> %1\nexec %2 \"$@\"")
-                            .arg(path("convert.log"), RealConvert));
+                            .arg(TestTools::shellQuote(path("convert.log")), realConvert()));
     const QStringList sources = makeSources(2);
 
     struct Case
@@ -376,9 +356,7 @@ void TestExecuteThread::weightArguments()
         job.destinations = destinations(1);
         job.method = c.method;
         QCOMPARE(runJob(job).completed, 1);
-        QFile log(path("convert.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QString line = QString::fromUtf8(log.readAll()).trimmed();
+        const QString line = QString::fromUtf8(TestTools::readFile(path("convert.log"))).trimmed();
         QVERIFY2(line.contains(sources.at(1)) && line.contains(c.expected), qPrintable(line));
         QVERIFY2(!line.contains(sources.at(0)), qPrintable(line));
     }
@@ -452,7 +430,7 @@ void TestExecuteThread::fileTypes()
 // A cancel while the last load of an image runs: that image is still written, nothing is emitted.
 void TestExecuteThread::cancelDuringLastLoad()
 {
-    makeTool("convert", QString("sleep 1\nexec %1 \"$@\"").arg(RealConvert));
+    makeTool("convert", QString("sleep 1\nexec %1 \"$@\"").arg(realConvert()));
     Job job;
     job.sources = makeSources(2);
     job.plan = buildStackPlan(StackSettings{2, 1, 1, 1, 0, 50, 50});
@@ -502,9 +480,7 @@ void TestExecuteThread::missingSource()
 // reported with the first path once that image's operations are done.
 void TestExecuteThread::unwritableDestination()
 {
-    QFile blocker(path("blocker"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(TestTools::writeFile(path("blocker"), "a file, not a folder\n"));
     const QStringList sources = makeSources(3);
     for (int format = 0; format < 4; ++format) {
         Job job;
@@ -526,14 +502,11 @@ void TestExecuteThread::destinationIsSource()
     job.sources = makeSources(3);
     job.plan = buildStackPlan(StackSettings{3, 1, 1, 1, 0, 50, 50});
     job.destinations = destinations(3);
-    QVERIFY(QDir(dir->path()).mkdir("sub"));
-    const QString alias = dir->path() + "/./sub/../source1.ppm";
+    QVERIFY(QDir(sandbox->path()).mkdir("sub"));
+    const QString alias = sandbox->path() + "/./sub/../source1.ppm";
     job.destinations[1] = alias;
     QVERIFY(QFile::link(job.sources.at(2), path("link.ppm")));
-    QFile original(job.sources.at(1));
-    QVERIFY(original.open(QIODevice::ReadOnly));
-    const QByteArray before = original.readAll();
-    original.close();
+    const QByteArray before = TestTools::readFile(job.sources.at(1));
 
     for (int format = 0; format < 4; ++format) {
         job.format = format;
@@ -542,31 +515,22 @@ void TestExecuteThread::destinationIsSource()
         QCOMPARE(outcome.aborted, (QList<QPair<bool, QString>>{qMakePair(false, alias)}));
         QVERIFY(QFile::exists(job.destinations.at(0)));
         QVERIFY(!QFile::exists(job.destinations.at(2)));
-        QVERIFY(original.open(QIODevice::ReadOnly));
-        QCOMPARE(original.readAll(), before);
-        original.close();
+        QCOMPARE(TestTools::readFile(job.sources.at(1)), before);
     }
 
     // Through a symbolic link as well.
     job.destinations = QStringList{path("first.tif"), path("link.ppm")};
     job.format = 3;
-    QFile third(job.sources.at(2));
-    QVERIFY(third.open(QIODevice::ReadOnly));
-    const QByteArray thirdBefore = third.readAll();
-    third.close();
+    const QByteArray thirdBefore = TestTools::readFile(job.sources.at(2));
     QCOMPARE(runJob(job).aborted, (QList<QPair<bool, QString>>{qMakePair(false, path("link.ppm"))}));
-    QVERIFY(third.open(QIODevice::ReadOnly));
-    QCOMPARE(third.readAll(), thirdBefore);
+    QCOMPARE(TestTools::readFile(job.sources.at(2)), thirdBefore);
 }
 
 // A first source without a usable size ends the run with a report naming it, before any operation.
 void TestExecuteThread::firstSourceUnusable()
 {
     const QStringList sources = makeSources(2);
-    QFile text(path("notes.ppm"));
-    QVERIFY(text.open(QIODevice::WriteOnly));
-    text.write("not an image\n");
-    text.close();
+    QVERIFY(TestTools::writeFile(path("notes.ppm"), "not an image\n"));
 
     Job job;
     job.sources = QStringList{path("notes.ppm"), sources.at(1)};
@@ -596,7 +560,7 @@ void TestExecuteThread::firstSourceUnusable()
 // running thread does the same instead of aborting the program.
 void TestExecuteThread::stopEndsToolRun()
 {
-    makeTool("convert", QString("sleep 30\nexec %1 \"$@\"").arg(RealConvert));
+    makeTool("convert", QString("sleep 30\nexec %1 \"$@\"").arg(realConvert()));
     Job job;
     job.sources = makeSources(2);
     job.plan = buildStackPlan(StackSettings{2, 1, 1, 1, 0, 50, 50});
@@ -631,7 +595,7 @@ void TestExecuteThread::stopEndsToolRun()
         QCOMPARE(completed.size(), 1);
     }
 
-    makeTool("convert", QString("sleep 30\nexec %1 \"$@\"").arg(RealConvert));
+    makeTool("convert", QString("sleep 30\nexec %1 \"$@\"").arg(realConvert()));
     started = 0;
     QElapsedTimer timer;
     {
