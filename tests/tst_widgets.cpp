@@ -104,6 +104,7 @@ private slots:
     void previewPlacement_data();
     void previewPlacement();
     void previewTextsAndUndecodableFile();
+    void previewFollowsLatestChoice();
     void tipLabelWithoutTip();
     void tipLabelOpensModalHelp();
 
@@ -388,6 +389,27 @@ void TestWidgets::previewTextsAndUndecodableFile()
 
     // Clearing the choice brings the text back.
     preview.changeImage(QString());
+    QVERIFY(preview.previewImage().isNull());
+    QCOMPARE(render(preview), expectedTextBox(preview, QStringLiteral("No image selected")));
+}
+
+void TestWidgets::previewFollowsLatestChoice()
+{
+    // The list can move on while the loading text is being painted; the preview must end up
+    // showing the newest entry, not the one whose decode was still pending.
+    const QString older = data.filePath("older.png");
+    const QString newer = data.filePath("newer.png");
+    writeImage(older, 30, 30, Qt::red);
+    writeImage(newer, 20, 10, Qt::blue);
+    ThumbnailWidget preview(nullptr);
+    preview.resize(100, 100);
+    QTimer::singleShot(0, &preview, [&]() { preview.changeImage(newer); });
+    preview.changeImage(older);
+    QCOMPARE(preview.previewImage().size(), QSize(20, 10));
+
+    // Likewise a list cleared in the meantime leaves nothing chosen.
+    QTimer::singleShot(0, &preview, [&]() { preview.changeImage(QString()); });
+    preview.changeImage(older);
     QVERIFY(preview.previewImage().isNull());
     QCOMPARE(render(preview), expectedTextBox(preview, QStringLiteral("No image selected")));
 }

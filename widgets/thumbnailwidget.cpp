@@ -33,13 +33,20 @@ QImage ThumbnailWidget::loadPreview(const QString &path)
 void ThumbnailWidget::changeImage(const QString &path)
 {
     if (path.isEmpty()) {
+        ++requestCount;
+        loading = false;
         image = QImage();
         imageChosen = false;
     } else {
         // Let the loading text reach the screen before the decode blocks the event loop.
+        const quint64 request = ++requestCount;
         loading = true;
         update();
         QCoreApplication::processEvents();
+        // A newer choice (the user moving on through the list) may have been handled while the
+        // events ran; it has already set the preview, and this older file must not replace it.
+        if (request != requestCount)
+            return;
         image = loadPreview(path);
         loading = false;
         imageChosen = true;

@@ -30,6 +30,7 @@ private:
     QImage image;
     bool loading = false;
     bool imageChosen = false;
+    quint64 requestCount = 0; // numbers the calls of changeImage, to drop superseded ones
 };
 
 #endif
