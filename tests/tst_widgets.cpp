@@ -232,6 +232,16 @@ void TestWidgets::sourceChooserSignalsAndStartFolder()
     button.click();
     QCOMPARE(startedIn, canonical(folderB));
     QVERIFY(log.isEmpty());
+
+    // Files from two folders (typed as full paths): only the first file's folder counts.
+    whenFileDialogOpens(choose(folderB, "\"" + folderA + "/a1.png\" \"" + folderB + "/b1.png\""));
+    button.click();
+    QCOMPARE(chosen, QStringList({folderA + "/a1.png", folderB + "/b1.png"}));
+    QCOMPARE(log, QStringList({"path " + canonical(folderA), "selected " + chosen.join('|'), "count 2"}));
+    log.clear();
+    whenFileDialogOpens(cancel);
+    button.click();
+    QCOMPARE(startedIn, canonical(folderA));
 }
 
 void TestWidgets::sourceChooserTextsFollowLanguage()
