@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QImageWriter>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <algorithm>
@@ -55,12 +56,59 @@ QStringList splitOptions(const QString &options)
     return simple.isEmpty() ? QStringList() : simple.split(QLatin1Char(' '));
 }
 
-// A file name as the tools get it: absolute, so it cannot be taken for an option ('-'), a list
-// file ('@') or a coder prefix ("png:").
-QString toolPath(const QString &fileName)
+// A source file name as the tools get it. It is absolute, so it cannot be taken for an option
+// ('-'), a list file ('@') or a coder prefix ("png:"). ImageMagick still reads some existing names
+// as something else: with '[' in the name it may expand a pattern and read the file as a list of
+// names. Names with such characters therefore reach the tool through a link of a plain name in a
+// private temporary folder.
+class ToolInput
 {
-    return QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath());
-}
+public:
+    explicit ToolInput(const QString &fileName)
+    {
+        const QString absolute = QFileInfo(fileName).absoluteFilePath();
+        if (isPlain(absolute)) {
+            m_path = QDir::toNativeSeparators(absolute);
+            return;
+        }
+        if (!m_folder.isValid() || !isPlain(m_folder.path()))
+            return;
+        const QString suffix = QFileInfo(absolute).suffix();
+        static const QRegularExpression plainSuffix(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
+        const QString link = QDir(m_folder.path()).filePath(
+            plainSuffix.match(suffix).hasMatch() ? QStringLiteral("source.") + suffix : QStringLiteral("source"));
+#ifdef Q_OS_WIN
+        // Windows links need rights a user may not have; a copy serves.
+        if (QFile::copy(absolute, link))
+#else
+        if (QFile::link(absolute, link))
+#endif
+            m_path = QDir::toNativeSeparators(link);
+    }
+
+    // Empty when no usable name could be made.
+    QString path() const { return m_path; }
+
+private:
+    static bool isPlain(const QString &absolute)
+    {
+        static const QString special = QStringLiteral("*?[]{}%@:~\\<>|");
+        int start = 0;
+#ifdef Q_OS_WIN
+        if (absolute.size() >= 2 && absolute.at(1) == QLatin1Char(':'))
+            start = 2;
+#endif
+        for (int i = start; i < absolute.size(); ++i) {
+            const QChar c = absolute.at(i);
+            if (c.unicode() < 0x20 || special.contains(c))
+                return false;
+        }
+        return true;
+    }
+
+    QTemporaryDir m_folder{QDir(QDir::tempPath()).filePath(QStringLiteral("velumen-XXXXXX"))};
+    QString m_path;
+};
 
 // ImageMagick turns damage it could read past (a truncated JPEG gives a full image, the lower part
 // grey) into warnings and exit status 0. Those warnings fail a read; warnings about metadata do not.
@@ -133,10 +181,12 @@ QStringList identifyImage(const QString &fileName, const std::atomic_bool *inter
     if (!QFileInfo(fileName).isFile())
         return QStringList();
 
+    const ToolInput input(fileName);
+    if (input.path().isEmpty())
+        return QStringList();
     QByteArray output;
     ToolRunner runner(ToolRunner::locate(QStringLiteral("identify")),
-                      {QStringLiteral("-format"), QStringLiteral("%w::%h::%z::%[channels]"),
-                       toolPath(fileName)});
+                      {QStringLiteral("-format"), QStringLiteral("%w::%h::%z::%[channels]"), input.path()});
     runner.setInterrupt(interrupt);
     runner.setOutputSink([&output](const char *data, qint64 size) {
         if (output.size() + size > IdentifyOutputLimit)
@@ -214,7 +264,10 @@ void Image32::readSamples(const QString &fileName, const QString &options, const
     if (!QFileInfo(fileName).isFile() || channelMap.isEmpty())
         throw Image32Exception(Image32Exception::ReadFailed, fileName);
 
-    QStringList arguments{toolPath(fileName), QStringLiteral("-depth"), QString::number(depth)};
+    const ToolInput input(fileName);
+    if (input.path().isEmpty())
+        throw Image32Exception(Image32Exception::ReadFailed, fileName);
+    QStringList arguments{input.path(), QStringLiteral("-depth"), QString::number(depth)};
     arguments << splitOptions(options);
     // The stream is taken low byte first whatever the tool's own habit.
     arguments << QStringLiteral("-endian") << QStringLiteral("LSB") << channelMap + QStringLiteral(":-");
