@@ -1,0 +1,198 @@
+// Measures the stacking engine on realistic frames. Not a test: it asserts nothing, it prints figures.
+//
+//   velumen_bench load [N] [files...]
+//       Loads N frames (default 5) through the image tools at pixel depth 48 and combines them
+//       (lighten, then add for a mean). Without files, N frames of about 20 megapixels are generated
+//       as JPEG in a temporary folder first. Prints seconds per load and per combine, and peak memory.
+
+#include "image32.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// Peak resident memory of this process in MiB (Linux), or -1.
+double peakMemoryMiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+// Starts the peak count afresh at the current size (Linux), so that frame generation does not count.
+void resetPeakMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+// Peak resident memory of the largest finished child process (the image tool) in MiB, or -1.
+double toolPeakMemoryMiB()
+{
+#ifdef Q_OS_UNIX
+    struct rusage usage;
+    if (getrusage(RUSAGE_CHILDREN, &usage) == 0)
+        return double(usage.ru_maxrss) / 1024.0;
+#endif
+    return -1;
+}
+
+// Writes N JPEG frames of 5472 x 3648 (20 MP) with some structure and noise, so decoding is real work.
+QStringList generateFrames(const QString &folder, int count)
+{
+    QStringList files;
+    const int width = 5472, height = 3648;
+    QImage image(width, height, QImage::Format_RGB888);
+    quint32 seed = 12345;
+    for (int f = 0; f < count; ++f) {
+        for (int y = 0; y < height; ++y) {
+            uchar *row = image.scanLine(y);
+            for (int x = 0; x < width; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                const int noise = int(seed >> 28);
+                row[3 * x] = uchar((x / 8 + f * 20 + noise) & 0xFF);
+                row[3 * x + 1] = uchar((y / 8 + noise) & 0xFF);
+                row[3 * x + 2] = uchar(((x + y) / 16 + f * 7) & 0xFF);
+            }
+        }
+        const QString file = QDir(folder).filePath(QStringLiteral("frame%1.jpg").arg(f, 3, 10, QLatin1Char('0')));
+        if (!image.save(file, "JPG", 92)) {
+            out() << "cannot write " << file << Qt::endl;
+            return QStringList();
+        }
+        files << file;
+    }
+    return files;
+}
+
+int runLoad(const QStringList &arguments)
+{
+    int count = 5;
+    QStringList files;
+    for (const QString &argument : arguments) {
+        bool isNumber = false;
+        const int n = argument.toInt(&isNumber);
+        if (isNumber && files.isEmpty() && n > 0)
+            count = n;
+        else
+            files << argument;
+    }
+
+    QTemporaryDir folder;
+    if (files.isEmpty()) {
+        if (!folder.isValid()) {
+            out() << "no temporary folder" << Qt::endl;
+            return 1;
+        }
+        out() << "generating " << count << " frames of 5472 x 3648 in " << folder.path() << Qt::endl;
+        QElapsedTimer timer;
+        timer.start();
+        files = generateFrames(folder.path(), count);
+        if (files.isEmpty())
+            return 1;
+        out() << "generated in " << timer.elapsed() / 1000.0 << " s, first frame "
+              << QFileInfo(files.first()).size() / 1e6 << " MB" << Qt::endl;
+    }
+    resetPeakMemory();
+    const double baseline = peakMemoryMiB();
+
+    try {
+        QElapsedTimer timer;
+        double loadSeconds = 0, lightenSeconds = 0, addSeconds = 0;
+        double onePeak = 0, sampleMiB = 0;
+        std::unique_ptr<Image32> lightest, sum;
+        for (int i = 0; i < files.size(); ++i) {
+            timer.start();
+            Image32 frame(files.at(i), QStringLiteral("-function Polynomial 1.0,0.0"), 48);
+            loadSeconds += timer.nsecsElapsed() / 1e9;
+            if (i == 0) {
+                // Peak of one load before any other image exists: the samples plus the stream buffer.
+                onePeak = peakMemoryMiB();
+                sampleMiB = frame.sampleCount * 4.0 / (1024 * 1024);
+                out() << "frame size " << frame.width << " x " << frame.height << ", samples "
+                      << sampleMiB << " MiB per image" << Qt::endl;
+                lightest.reset(new Image32(frame.width, frame.height, 48));
+                sum.reset(new Image32(frame.width, frame.height, 48));
+            }
+            timer.start();
+            lightest->lighten(frame);
+            lightenSeconds += timer.nsecsElapsed() / 1e9;
+            timer.start();
+            sum->add(frame);
+            addSeconds += timer.nsecsElapsed() / 1e9;
+        }
+        timer.start();
+        sum->divide(double(files.size()));
+        const double divideSeconds = timer.nsecsElapsed() / 1e9;
+
+        const int n = files.size();
+        out() << "frames                 " << n << Qt::endl;
+        out() << "seconds per load       " << loadSeconds / n << Qt::endl;
+        out() << "seconds per lighten    " << lightenSeconds / n << Qt::endl;
+        out() << "seconds per add        " << addSeconds / n << Qt::endl;
+        out() << "seconds per divide     " << divideSeconds << Qt::endl;
+        out() << "peak memory before     " << baseline << " MiB" << Qt::endl;
+        out() << "peak memory, one load  " << onePeak << " MiB (samples " << sampleMiB
+              << " MiB, rest " << onePeak - baseline - sampleMiB << " MiB)" << Qt::endl;
+        out() << "peak memory, whole run " << peakMemoryMiB() << " MiB (three images held: "
+              << 3 * sampleMiB << " MiB)" << Qt::endl;
+        out() << "tool peak memory       " << toolPeakMemoryMiB() << " MiB" << Qt::endl;
+    } catch (const Image32Exception &e) {
+        out() << "failed: type " << e.type << " file " << e.filename << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
+
+struct Mode
+{
+    const char *name;
+    std::function<int(const QStringList &)> run;
+    const char *usage;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QList<Mode> modes{
+        {"load", runLoad, "load [N] [files...]   load and combine N frames (generated 20 MP JPEGs or the files)"},
+    };
+    const QStringList arguments = app.arguments();
+    for (const Mode &mode : modes) {
+        if (arguments.value(1) == QLatin1String(mode.name))
+            return mode.run(arguments.mid(2));
+    }
+    out() << "usage:" << Qt::endl;
+    for (const Mode &mode : modes)
+        out() << "  velumen_bench " << mode.usage << Qt::endl;
+    return 2;
+}
