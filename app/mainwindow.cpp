@@ -82,12 +82,15 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::stopWorker()
 {
     jobPending = false;
-    reportsWanted = false;
     if (executeThread->isRunning()) {
         // stop() also ends the tool run in progress, so this wait is short.
         executeThread->stop();
         executeThread->wait();
     }
+    // A window shown again after a close mid-run starts idle, not in the state of the stopped run.
+    if (reportsWanted)
+        resetRunControls(0);
+    reportsWanted = false;
 }
 
 void MainWindow::updateSourceImages(const QStringList &sourceImages)

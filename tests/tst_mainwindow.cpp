@@ -5,6 +5,7 @@
 #include "executethread.h"
 #include "mainwindow.h"
 #include "selectimagesbutton.h"
+#include "windowtesthelpers.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -26,44 +27,6 @@
 #include <QtTest>
 
 namespace {
-
-// Closes the next message box that appears (it is modal, so the test runs it from a timer) and
-// keeps what it showed.
-class BoxCatcher : public QObject
-{
-public:
-    QString title;
-    QString text;
-    int buttonCount = 0;
-    int boxesSeen = 0;
-
-    void arm()
-    {
-        tries = 0;
-        QTimer::singleShot(20, this, [this] { poll(); });
-    }
-
-private:
-    int tries = 0;
-
-    void poll()
-    {
-        const QWidgetList widgets = QApplication::topLevelWidgets();
-        for (QWidget *widget : widgets) {
-            auto *box = qobject_cast<QMessageBox *>(widget);
-            if (box && box->isVisible()) {
-                title = box->windowTitle();
-                text = box->text();
-                buttonCount = box->buttons().size();
-                ++boxesSeen;
-                box->button(QMessageBox::Ok)->click();
-                return;
-            }
-        }
-        if (++tries < 250)
-            QTimer::singleShot(20, this, [this] { poll(); });
-    }
-};
 
 QStringList itemTexts(const QComboBox *box)
 {
