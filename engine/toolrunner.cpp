@@ -19,7 +19,7 @@ const int TerminateGrace = 2000;
 const int KillWait = 5000;
 // How often the interrupt flag and the time limit are looked at while the tool runs.
 const int PollInterval = 25;
-const int ErrorOutputLimit = 64 * 1024;
+const int ErrorOutputLimit = 256 * 1024;
 const qint64 ReadPiece = 64 * 1024;
 
 // The tools parse and print numbers and messages by their locale; keep those fixed so that the
@@ -72,6 +72,10 @@ bool ToolRunner::run()
 
     if (m_program.isEmpty())
         return false;
+    if (m_interrupt && m_interrupt->load()) {
+        m_interrupted = true;
+        return false;
+    }
 
     QProcess process;
     process.setProgram(m_program);

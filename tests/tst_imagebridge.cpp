@@ -388,7 +388,9 @@ void TestImageBridge::identifyOutputMustHoldFourFields()
 
     const QStringList bad{QStringLiteral("printf '6000::4000::8'"), QStringLiteral("printf '2::1::8::srgb2::1::8::srgb'"),
                           QStringLiteral("exit 0"), QStringLiteral("printf '2::1::8::gray'; exit 1"),
-                          QStringLiteral("printf 'x::1::8::gray'"), QStringLiteral("printf '2::1::0::gray'")};
+                          QStringLiteral("printf 'x::1::8::gray'"), QStringLiteral("printf '2::1::0::gray'"),
+                          // More samples than a 32-bit count holds: refused before any allocation.
+                          QStringLiteral("printf '40000::40000::16::srgb'"), QStringLiteral("printf '-2::-3::8::srgb'")};
     for (const QString &body : bad) {
         QVERIFY(m_box->addTool(QStringLiteral("identify"), body));
         QVERIFY2(loadFails(file, QString(), -1), qPrintable(body));
