@@ -529,19 +529,6 @@ void TestImageBridge::toolPastItsLimitIsAskedToEndThenKilled()
     stubborn.setTimeLimit(300);
     QVERIFY(!stubborn.run());
     QVERIFY(stubborn.timedOut());
-
-    // A sink that refuses more output ends the run as a failure.
-    ToolRunner talkative(QStandardPaths::findExecutable(QStringLiteral("yes")), {});
-    talkative.setOutputSink([](const char *, qint64) { return false; });
-    QVERIFY(!talkative.run());
-    QVERIFY(!talkative.timedOut());
-
-    // Exit status and error output are reported.
-    QVERIFY(m_box->addTool(QStringLiteral("grumpy"), QStringLiteral("echo trouble >&2; exit 3")));
-    ToolRunner grumpy(path(QStringLiteral("tools/grumpy")), {});
-    QVERIFY(!grumpy.run());
-    QCOMPARE(grumpy.exitCode(), 3);
-    QCOMPARE(grumpy.errorOutput(), QByteArray("trouble\n"));
 }
 
 void TestImageBridge::readToolPastThirtySecondsFailsTheLoad()
@@ -731,8 +718,11 @@ void TestImageBridge::saveWritesEachFormatReadableByOthers()
     alpha->save(path(QStringLiteral("alpha.png")), "PNG", -1);
     QCOMPARE(QImage(path(QStringLiteral("alpha.png"))).pixel(0, 0), qRgba(10, 70, 130, 190));
 
-    // An existing file is replaced; a format nobody knows is refused and writes nothing.
-    gray->save(path(QStringLiteral("colour.png")), "PNG", -1);
+    // An existing file is replaced, through a link the file it points to; a format nobody knows is
+    // refused and writes nothing.
+    QVERIFY(QFile::link(path(QStringLiteral("colour.png")), path(QStringLiteral("link.png"))));
+    gray->save(path(QStringLiteral("link.png")), "PNG", -1);
+    QVERIFY(QFileInfo(path(QStringLiteral("link.png"))).isSymLink());
     QCOMPARE(QImage(path(QStringLiteral("colour.png"))).size(), QSize(3, 1));
     QString name;
     QCOMPARE(thrownType([&] { gray->save(path(QStringLiteral("x.xyz")), "XYZ", -1); }, &name),
