@@ -4,8 +4,16 @@
 //       Loads N frames (default 5) through the image tools at pixel depth 48 and combines them
 //       (lighten, then add for a mean). Without files, N frames of about 20 megapixels are generated
 //       as JPEG in a temporary folder first. Prints seconds per load and per combine, and peak memory.
+//
+//   velumen_bench job [N] [files...]
+//       Runs whole jobs through the execute thread over N frames (default 6, generated as above):
+//       "All images" and "All previous images" under "Lighten only", and "All previous images" under
+//       "Mean", written as JPEG. Prints seconds per operation and per destination image and the
+//       peak memory of each job, then times ImageMagick's own "-evaluate-sequence max" on the frames.
 
+#include "executethread.h"
 #include "image32.h"
+#include "stackplan.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +21,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -171,6 +181,124 @@ int runLoad(const QStringList &arguments)
     return 0;
 }
 
+// The frames named on the command line, or N generated ones in folder.
+QStringList jobFrames(const QStringList &arguments, int count, const QTemporaryDir &folder)
+{
+    QStringList files;
+    for (const QString &argument : arguments) {
+        bool isNumber = false;
+        const int n = argument.toInt(&isNumber);
+        if (isNumber && files.isEmpty() && n > 0)
+            count = n;
+        else
+            files << argument;
+    }
+    if (!files.isEmpty())
+        return files;
+    if (!folder.isValid()) {
+        out() << "no temporary folder" << Qt::endl;
+        return files;
+    }
+    out() << "generating " << count << " frames of 5472 x 3648 in " << folder.path() << Qt::endl;
+    QElapsedTimer timer;
+    timer.start();
+    files = generateFrames(folder.path(), count);
+    out() << "generated in " << timer.elapsed() / 1000.0 << " s" << Qt::endl;
+    return files;
+}
+
+// One job through the execute thread, timed, with its peak memory.
+bool runOneJob(const QString &title, const QStringList &files, const QString &outputFolder, int condition,
+               int stackMethod)
+{
+    StackSettings settings;
+    settings.sourceCount = files.size();
+    settings.condition = condition;
+    const StackPlan plan = buildStackPlan(settings);
+    QStringList destinations;
+    for (int i = 0; i < plan.size(); ++i)
+        destinations << QDir(outputFolder).filePath(QStringLiteral("out%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
+
+    ExecuteThread thread;
+    int operations = 0;
+    bool completed = false;
+    QString failure;
+    // Direct connections: the figures are read only after the thread has finished.
+    QObject::connect(&thread, &ExecuteThread::operationStarted, [&] { ++operations; });
+    QObject::connect(&thread, &ExecuteThread::completed, [&] { completed = true; });
+    QObject::connect(&thread, &ExecuteThread::aborted, [&](bool open, const QString &file) {
+        failure = (open ? QStringLiteral("cannot load ") : QStringLiteral("cannot write ")) + file;
+    });
+    thread.setSourceImages(files);
+    thread.setDestinationImages(destinations);
+    thread.setStackPlan(plan);
+    thread.setStackMethod(stackMethod);
+    thread.setFormat(0);
+    thread.setCompression(92);
+
+    resetPeakMemory();
+    const double baseline = peakMemoryMiB();
+    QElapsedTimer timer;
+    timer.start();
+    thread.start();
+    thread.wait();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double peak = peakMemoryMiB();
+
+    out() << title << Qt::endl;
+    if (!completed) {
+        out() << "  failed: " << failure << Qt::endl;
+        return false;
+    }
+    out() << "  destination images     " << destinations.size() << ", operations " << operations << Qt::endl;
+    out() << "  seconds in all         " << seconds << Qt::endl;
+    out() << "  seconds per operation  " << seconds / qMax(1, operations) << " (writing included)" << Qt::endl;
+    out() << "  seconds per image      " << seconds / qMax(1, destinations.size()) << Qt::endl;
+    out() << "  peak memory            " << peak << " MiB (" << peak - baseline << " MiB above the "
+          << baseline << " MiB before the job)" << Qt::endl;
+    return true;
+}
+
+int runJob(const QStringList &arguments)
+{
+    QTemporaryDir frameFolder;
+    const QStringList files = jobFrames(arguments, 6, frameFolder);
+    if (files.isEmpty())
+        return 1;
+    QTemporaryDir outputFolder;
+    if (!outputFolder.isValid()) {
+        out() << "no temporary folder" << Qt::endl;
+        return 1;
+    }
+    const QStringList identify = identifyImage(files.first());
+    if (identify.size() >= 2) {
+        const double imageMiB = identify.at(0).toDouble() * identify.at(1).toDouble() * 3 * 4 / (1024 * 1024);
+        out() << "frames " << files.size() << " of " << identify.at(0) << " x " << identify.at(1)
+              << ", one full-size image " << imageMiB << " MiB, two " << 2 * imageMiB << " MiB" << Qt::endl;
+    }
+
+    bool ok = runOneJob(QStringLiteral("All images, Lighten only"), files, outputFolder.path(), 0, 0);
+    ok = runOneJob(QStringLiteral("All previous images, Lighten only"), files, outputFolder.path(), 1, 0) && ok;
+    ok = runOneJob(QStringLiteral("All previous images, Mean"), files, outputFolder.path(), 1, 2) && ok;
+
+    out() << "largest tool process during the jobs " << toolPeakMemoryMiB() << " MiB" << Qt::endl;
+
+    // ImageMagick alone, on the same frames.
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(convert, QStringList(files) << QStringLiteral("-evaluate-sequence") << QStringLiteral("max")
+                                              << QDir(outputFolder.path()).filePath(QStringLiteral("max.jpg")));
+    const bool finished = process.waitForFinished(-1);
+    out() << "convert frames -evaluate-sequence max out.jpg" << Qt::endl;
+    out() << "  seconds in all         " << timer.nsecsElapsed() / 1e9
+          << (finished && process.exitCode() == 0 ? "" : " (failed)") << Qt::endl;
+    out() << "  largest tool process   " << toolPeakMemoryMiB() << " MiB (this one, if above the figure before)"
+          << Qt::endl;
+    return ok ? 0 : 1;
+}
+
 struct Mode
 {
     const char *name;
@@ -185,6 +313,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QList<Mode> modes{
         {"load", runLoad, "load [N] [files...]   load and combine N frames (generated 20 MP JPEGs or the files)"},
+        {"job", runJob, "job [N] [files...]    whole jobs through the execute thread, then convert -evaluate-sequence"},
     };
     const QStringList arguments = app.arguments();
     for (const Mode &mode : modes) {
