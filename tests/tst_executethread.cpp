@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 
 #include <atomic>
 #include <cmath>
@@ -394,36 +395,29 @@ void TestExecuteThread::matchesImageMagick()
     }
 }
 
-// The 8-bit file types keep the high byte of each 16-bit sample; an unknown type writes nothing.
+// Each file type index writes its own format; an unknown index writes nothing.
 void TestExecuteThread::fileTypes()
 {
     const QStringList sources = makeSources(3);
-    const Samples expected = expectedImage(buildStackPlan(StackSettings{3, 0, 1, 1, 0, 50, 50}).at(0), 0);
-    const QStringList suffixes = {".jpg", ".png", ".tif", ".xyz"};
-    for (int format = 0; format < suffixes.size(); ++format) {
+    // The file type follows the type index, not the name's suffix.
+    const QList<QByteArray> readerFormats = {"jpeg", "png", "tiff", "tiff", ""};
+    for (int format = 0; format < readerFormats.size(); ++format) {
         Job job;
         job.sources = sources;
         job.plan = buildStackPlan(StackSettings{3, 0, 1, 1, 0, 50, 50});
-        job.destinations = QStringList{path(QString("type%1%2").arg(format).arg(suffixes.at(format)))};
-        job.format = format == 3 ? 7 : format;
+        job.destinations = QStringList{path(QString("type%1.img").arg(format))};
+        job.format = format == 4 ? 7 : format;
         QCOMPARE(runJob(job).completed, 1);
-        if (format == 3) {
+        if (readerFormats.at(format).isEmpty()) {
             QVERIFY(!QFile::exists(job.destinations.at(0)));
             continue;
         }
-        QImage image(job.destinations.at(0));
-        QVERIFY2(!image.isNull(), qPrintable(job.destinations.at(0)));
+        QImageReader reader(job.destinations.at(0));
+        QCOMPARE(reader.format(), readerFormats.at(format));
+        const QImage image = reader.read();
         QCOMPARE(image.size(), QSize(Width, Height));
-        if (format == 0)
-            continue; // lossy
-        image = image.convertToFormat(QImage::Format_RGB888);
-        for (int y = 0; y < Height; ++y)
-            for (int x = 0; x < Width; ++x)
-                for (int c = 0; c < 3; ++c) {
-                    const quint32 full = expected.at((y * Width + x) * 3 + c);
-                    const int written = quint8(image.constScanLine(y)[x * 3 + c]);
-                    QCOMPARE(written, int(full >> 8));
-                }
+        // 16 bits per channel only for the last TIFF type.
+        QCOMPARE(image.depth() == 64, format == 3);
     }
 }
 
