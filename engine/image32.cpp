@@ -13,7 +13,6 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 #include <new>
 #include <vector>
@@ -71,11 +70,12 @@ public:
             m_path = QDir::toNativeSeparators(absolute);
             return;
         }
-        if (!m_folder.isValid() || !isPlain(m_folder.path()))
+        m_folder.reset(new QTemporaryDir(QDir(QDir::tempPath()).filePath(QStringLiteral("velumen-XXXXXX"))));
+        if (!m_folder->isValid() || !isPlain(m_folder->path()))
             return;
         const QString suffix = QFileInfo(absolute).suffix();
         static const QRegularExpression plainSuffix(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
-        const QString link = QDir(m_folder.path()).filePath(
+        const QString link = QDir(m_folder->path()).filePath(
             plainSuffix.match(suffix).hasMatch() ? QStringLiteral("source.") + suffix : QStringLiteral("source"));
 #ifdef Q_OS_WIN
         // Windows links need rights a user may not have; a copy serves.
@@ -106,7 +106,7 @@ private:
         return true;
     }
 
-    QTemporaryDir m_folder{QDir(QDir::tempPath()).filePath(QStringLiteral("velumen-XXXXXX"))};
+    std::unique_ptr<QTemporaryDir> m_folder;
     QString m_path;
 };
 
