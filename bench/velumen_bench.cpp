@@ -294,6 +294,9 @@ int runJob(const QStringList &arguments)
     out() << "convert frames -evaluate-sequence max out.jpg" << Qt::endl;
     out() << "  seconds in all         " << timer.nsecsElapsed() / 1e9
           << (finished && process.exitCode() == 0 ? "" : " (failed)") << Qt::endl;
+    const QByteArray errors = process.readAllStandardError().trimmed();
+    if (!errors.isEmpty())
+        out() << "  tool error output      " << errors.left(300) << Qt::endl;
     out() << "  largest tool process   " << toolPeakMemoryMiB() << " MiB (this one, if above the figure before)"
           << Qt::endl;
     return ok ? 0 : 1;
