@@ -7,9 +7,7 @@
 #include <QMetaType>
 #include <QSet>
 
-#include <exception>
 #include <limits>
-#include <new>
 
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
@@ -250,13 +248,13 @@ void ExecuteThread::run()
         return;
     } catch (const Image32Exception &) {
         // The signal names the file from the thread's own lists, not from the exception.
-    } catch (const std::bad_alloc &) {
-    } catch (const std::exception &) {
 #if defined(__GLIBCXX__)
     } catch (const abi::__forced_unwind &) {
+        // Thread cancellation unwinds through here and must go on.
         throw;
 #endif
     } catch (...) {
+        // Memory exhaustion (std::bad_alloc) or any other failure ends the run the same way.
     }
     if (stopFlag.load())
         return;
