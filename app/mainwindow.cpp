@@ -322,6 +322,10 @@ void MainWindow::startJob(const Job &job)
 
 void MainWindow::runEnded()
 {
+    // A run that reported progress and then ended without completed() or aborted() leaves nothing
+    // running behind a busy Begin button.
+    if (reportsWanted)
+        resetRunControls(0);
     runActive = false;
     reportsWanted = false;
     // run() has returned; wait() only lets QThread finish its own bookkeeping.
