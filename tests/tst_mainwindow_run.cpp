@@ -326,7 +326,7 @@ void TestMainWindowRun::cancelThenBeginRunsExactlyOneNewJob()
 {
     // Slow loads, so that the worker is still busy when Begin follows Cancel.
     QVERIFY(sandbox->addTool(QStringLiteral("convert"),
-                             QStringLiteral("sleep 0.4\nexec %1 \"$@\"").arg(TestTools::shellQuote(sandbox->realConvert()))));
+                             QStringLiteral("sleep 1\nexec %1 \"$@\"").arg(TestTools::shellQuote(sandbox->realConvert()))));
     QVERIFY(sandbox->addForwardingTool(QStringLiteral("identify")));
     setUpJob(makeFrames(4), 1, QStringLiteral("trail***.png"));
     child<QCheckBox>("openDestinationFolder")->setChecked(false);
