@@ -17,11 +17,9 @@
 namespace TestTools {
 
 // Quotes a text for a POSIX shell script.
-inline QString shellQuote(const QString &text)
+inline QString shellQuote(QString text)
 {
-    QString quoted = text;
-    quoted.replace(QLatin1String("'"), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+    return QLatin1Char('\'') + text.replace(QLatin1String("'"), QLatin1String("'\\''")) + QLatin1Char('\'');
 }
 
 inline QByteArray readFile(const QString &path)
@@ -46,9 +44,7 @@ public:
     {
         m_valid = m_folder.isValid() && QDir::setCurrent(m_folder.path());
     }
-
     ~ToolSandbox() { QDir::setCurrent(m_previous); }
-
     ToolSandbox(const ToolSandbox &) = delete;
     ToolSandbox &operator=(const ToolSandbox &) = delete;
 
@@ -63,19 +59,16 @@ public:
     {
         QDir(m_folder.path()).mkpath(QStringLiteral("tools"));
         const QString file = filePath(QStringLiteral("tools/") + name);
-        if (!writeFile(file, (QStringLiteral("#!/bin/sh\n") + body + QLatin1Char('\n')).toUtf8()))
-            return false;
-        return QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                               | QFileDevice::ExeOwner | QFileDevice::ReadGroup
-                                               | QFileDevice::ExeGroup | QFileDevice::ReadOther
-                                               | QFileDevice::ExeOther);
+        return writeFile(file, (QStringLiteral("#!/bin/sh\n") + body + QLatin1Char('\n')).toUtf8())
+               && QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ExeOwner
+                                                  | QFileDevice::ExeGroup | QFileDevice::ExeOther);
     }
 
-    // A stand-in that hands every call on to the real tool.
-    bool addForwardingTool(const QString &name) const
+    // A stand-in that runs the given shell lines, then hands the call on to the real tool.
+    bool addForwardingTool(const QString &name, const QString &before = QString()) const
     {
         const QString real = name == QLatin1String("identify") ? m_identify : m_convert;
-        return addTool(name, QStringLiteral("exec %1 \"$@\"").arg(shellQuote(real)));
+        return addTool(name, before + QStringLiteral("\nexec %1 \"$@\"").arg(shellQuote(real)));
     }
 
     void removeTools() const { QDir(filePath(QStringLiteral("tools"))).removeRecursively(); }
@@ -86,18 +79,11 @@ public:
         return run(m_convert, arguments, output);
     }
 
-    bool identify(const QStringList &arguments, QByteArray *output) const
-    {
-        return run(m_identify, arguments, output);
-    }
-
-    static bool run(const QString &program, const QStringList &arguments, QByteArray *output)
+    // True when the program ran to a normal end with status 0.
+    static bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
     {
         QProcess process;
-        process.setProcessChannelMode(QProcess::SeparateChannels);
         process.start(program, arguments);
-        if (!process.waitForStarted(10000))
-            return false;
         process.closeWriteChannel();
         if (!process.waitForFinished(120000)) {
             process.kill();
