@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QImage>
 
-#include <functional>
 #include <memory>
 #include <random>
 #include <thread>
@@ -46,11 +45,8 @@ bool throwsFor(int type, const QString &file, const std::function<void()> &actio
     try {
         action();
     } catch (const Image32Exception &e) {
-        if (e.type != type || e.filename != file)
-            qWarning() << "exception" << e.type << "naming" << e.filename;
         return e.type == type && e.filename == file;
     }
-    qWarning() << "nothing thrown for" << file;
     return false;
 }
 
@@ -59,20 +55,14 @@ bool loadFails(const QString &file, int pixelDepth = 48, const std::atomic_bool 
     return throwsFor(Image32Exception::ReadFailed, file, [&] { Image32 image(file, QString(), pixelDepth, interrupt); });
 }
 
-bool writeFails(const QString &file, const std::function<void()> &write)
-{
-    return throwsFor(Image32Exception::WriteFailed, file, write);
-}
+bool writeFails(const QString &file, const std::function<void()> &write) { return throwsFor(Image32Exception::WriteFailed, file, write); }
 
-QStringList leftovers(const QString &folder)
-{
-    return QDir(folder).entryList({QStringLiteral(".velumen-*")}, QDir::Files | QDir::Hidden);
-}
+QStringList leftovers(const QString &folder) { return QDir(folder).entryList({".velumen-*"}, QDir::Files | QDir::Hidden); }
 
 QString tiffinfo(const QString &file)
 {
     QProcess process;
-    process.start(QStringLiteral("tiffinfo"), {file});
+    process.start("tiffinfo", {file});
     process.waitForFinished(60000);
     return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
 }
@@ -108,13 +98,7 @@ class TestImageBridge : public QObject
     }
 
     // The ways a destination image is written, each on an image that suits it.
-    struct Writer
-    {
-        const char *name;
-        QString suffix;
-        int pixelDepth;
-        std::function<void(const Image32 &, const QString &)> write;
-    };
+    struct Writer { const char *name, *suffix; int pixelDepth; std::function<void(const Image32 &, const QString &)> write; };
     static QList<Writer> writers()
     {
         auto save = [](const char *format, int quality) {
@@ -164,40 +148,13 @@ private slots:
             Image32 asIs(file, QString(), -1);
             QCOMPARE(std::make_tuple(asIs.width, asIs.height, asIs.depth, asIs.channels),
                      std::make_tuple(3, 2, bits, channels == 1 ? 1 : 3));
-            QVERIFY2(samplesOf(asIs) == own, qPrintable(name));
-            QVERIFY2(samplesOf(Image32(file, QString(), 48)) == at48, qPrintable(name));
+            QVERIFY2(samplesOf(asIs) == own && samplesOf(Image32(file, QString(), 48)) == at48, qPrintable(name));
             QVERIFY(channels != 4 || samplesOf(Image32(file, QString(), 32)) == values);
         }
-        // JPEG: a flat gray file decodes exactly, a colour one as an independent decoder has it.
-        const QString flat = path("flat.jpg"), swirl = path("swirl.jpg");
-        QVERIFY(m_box->convert({"-size", "16x16", "xc:gray(100)", "-colorspace", "gray", flat}));
-        QCOMPARE(samplesOf(Image32(flat, QString(), -1)), V(256, 100));
-        QCOMPARE(samplesOf(Image32(flat, QString(), 48)), V(768, 100 * 257));
-        QVERIFY(m_box->convert({"-size", "96x64", "gradient:red-blue", "-swirl", "90", "-quality", "92", swirl}));
-        const QImage reference = QImage(swirl).convertToFormat(QImage::Format_RGB888);
-        Image32 jpeg(swirl, QString(), -1);
-        QCOMPARE(std::make_tuple(jpeg.width, jpeg.height, jpeg.channels), std::make_tuple(96, 64, 3));
-        int worst = 0;
-        for (int i = 0; i < jpeg.sampleCount; ++i)
-            worst = qMax(worst, qAbs(int(jpeg.samples[i]) - reference.constScanLine(i / 288)[i % 288]));
-        QVERIFY2(worst <= 2, qPrintable(QString::number(worst))); // libjpeg set-ups round a little differently
-    }
-
-    void weightingOptionsChangeSamplesAsTheToolSays()
-    {
-        const V values{0, 1, 513, 1027, 40000, 65535};
-        const QString file = path("weights.png");
-        makeFromRaw(file, 6, 1, "gray", 16, values);
-        QCOMPARE(samplesOf(Image32(file, QString(), 16)), values);
-        // The options text is split at white space, however much there is.
-        for (const QString options : {"-function Polynomial 0.5,0.0", "  -function \t Polynomial   0.5,0.0 "}) {
-            Image32 half(file, options, 48);
-            for (int i = 0; i < half.sampleCount; ++i)
-                QVERIFY(qAbs(half.samples[i] - values[size_t(i / 3)] * 0.5) <= 1.0);
-        }
-        Image32 lifted(file, "-function Polynomial 0.2,0.8", 16);
-        for (size_t i = 0; i < values.size(); ++i)
-            QVERIFY(qAbs(lifted.samples[i] - (0.2 * values[i] + 0.8 * 65535)) <= 1.0);
+        // A flat gray JPEG decodes exactly.
+        QVERIFY(m_box->convert({"-size", "16x16", "xc:gray(100)", "-colorspace", "gray", path("flat.jpg")}));
+        QCOMPARE(samplesOf(Image32(path("flat.jpg"), QString(), -1)), V(256, 100));
+        QCOMPARE(samplesOf(Image32(path("flat.jpg"), QString(), 48)), V(768, 100 * 257));
     }
 
     void identifyAnswersOnlyForExistingSingleImages()
@@ -207,10 +164,8 @@ private slots:
         QVERIFY(m_box->convert({path("b.png"), path("b.png"), path("two.tif")}));
         QCOMPARE(identifyImage(path("two.tif")).size(), 7);
         // Names the tool would read as a frame list, a pattern or nothing; the folder; a file of two frames.
-        for (const QString name : {"b.png[0]", "b*.png", "b?png", "missing.png", "", "two.tif"}) {
-            QVERIFY2(loadFails(path(name)), qPrintable(name));
-            QVERIFY(name == "two.tif" || identifyImage(path(name)).isEmpty());
-        }
+        for (const QString name : {"b.png[0]", "b*.png", "b?png", "missing.png", "", "two.tif"})
+            QVERIFY2(loadFails(path(name)) && (name == "two.tif" || identifyImage(path(name)).isEmpty()), qPrintable(name));
     }
 
     void standInToolsDecideTheLoad()
@@ -219,13 +174,8 @@ private slots:
         makeFromRaw(file, 2, 1, "gray", 8, {1, 2});
         const QString full = R"(printf '\001\000\002\000\003\000\004\000\005\000\006\000')"; // six 16-bit samples
         const QString real = "exec " + shellQuote(m_box->realIdentify()) + " \"$@\"";
-        struct Case
-        {
-            QString identify, convert;
-            int pixelDepth;
-            V expected; // none: ReadFailed naming the file
-        };
-        const Case cases[] = {
+        // identify, convert, pixel depth, samples (none: ReadFailed naming the file)
+        const std::tuple<QString, QString, int, V> cases[] = {
             // identify: three fields, seven, none, a failure status, no number, depth 0, more samples than a
             // 32-bit count holds, negative sizes
             {"printf '6000::4000::8'", full, -1, {}}, {"printf '2::1::8::srgb2::1::8::srgb'", full, -1, {}},
@@ -236,21 +186,18 @@ private slots:
             // short (the last sample would be a silent zero), nothing
             {real, full + "; exit 1", 48, {}}, {real, full + "; kill -SEGV $$", 48, {}},
             {real, R"(printf '\001\000\002')", 48, {}}, {real, "echo 'convert: unable to open image' >&2; exit 1", 48, {}},
-            {"printf '3::1::16::gray'", R"(printf '\001\000\002\000\003')", -1, {}},
-            {"printf '3::1::16::gray'", "exit 0", -1, {}},
+            {"printf '3::1::16::gray'", R"(printf '\001\000\002\000\003')", -1, {}}, {"printf '3::1::16::gray'", "exit 0", -1, {}},
             // Surplus bytes are ignored; a line end after the fields is no part of them; a fixed pixel depth
             // overrides the file's.
             {"printf '3::1::8::gray'", R"(printf '\011\012\013\014\015')", -1, {9, 10, 11}},
             {"echo '2::1::16::gray'", R"(printf '\001\002\003\004')", -1, {0x0201, 0x0403}},
             {"printf '1::1::8::gray'", R"(printf '\001\000\002\000\003\001')", 48, {1, 2, 0x0103}},
             {real, full, 48, {1, 2, 3, 4, 5, 6}}};
-        for (const Case &c : cases) {
-            QVERIFY(m_box->addTool("identify", c.identify) && m_box->addTool("convert", c.convert));
-            const QByteArray what = (c.identify + " / " + c.convert).toUtf8();
-            if (c.expected.empty())
-                QVERIFY2(loadFails(file, c.pixelDepth), what.constData());
-            else
-                QVERIFY2(samplesOf(Image32(file, QString(), c.pixelDepth)) == c.expected, what.constData());
+        for (const auto &[identify, convert, pixelDepth, expected] : cases) {
+            QVERIFY(m_box->addTool("identify", identify) && m_box->addTool("convert", convert));
+            const bool right = expected.empty() ? loadFails(file, pixelDepth)
+                                                : samplesOf(Image32(file, QString(), pixelDepth)) == expected;
+            QVERIFY2(right, qPrintable(identify + " / " + convert));
         }
         // A stream of many pieces, split at odd offsets, lands whole: 2 MB through the pipe.
         QVERIFY(m_box->addTool("identify", "printf '1024::1024::16::gray'"));
@@ -275,13 +222,9 @@ private slots:
                                 "\nwhile :; do sleep 0.1; done";
         for (const QString hanging : {"identify", "convert"}) {
             m_box->removeTools();
-            QVERIFY(m_box->addForwardingTool("identify"));
-            QVERIFY(m_box->addTool(hanging, hanging == "identify" ? "exec sleep 120" : convert));
+            QVERIFY(m_box->addForwardingTool("identify") && m_box->addTool(hanging, hanging == "identify" ? "exec sleep 120" : convert));
             std::atomic_bool interrupt(false);
-            std::thread setter([&interrupt] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                interrupt = true;
-            });
+            std::thread setter([&interrupt] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); interrupt = true; });
             QElapsedTimer timer;
             timer.start();
             const bool failed = loadFails(file, 48, &interrupt);
@@ -294,23 +237,11 @@ private slots:
         m_box->removeTools();
         std::atomic_bool set(true);
         QVERIFY(loadFails(file, 48, &set));
-
-        // Past its limit a tool is asked to end, so it may tidy up; one that ignores that is killed.
-        QVERIFY(m_box->addTool("polite", "trap 'echo cleaned > polite.txt; exit 0' TERM\nprintf partial\n"
-                                         "while :; do sleep 0.1; done"));
+        // Past its limit a tool is asked to end; one that ignores that is killed.
         QVERIFY(m_box->addTool("stubborn", "trap '' TERM\nwhile :; do sleep 0.1; done"));
-        for (const QString tool : {"polite", "stubborn"}) {
-            ToolRunner runner(path("tools/" + tool), {});
-            runner.setTimeLimit(400);
-            QByteArray received;
-            runner.setOutputSink([&received](const char *data, qint64 size) {
-                received.append(data, int(size));
-                return true;
-            });
-            QVERIFY(!runner.run() && runner.timedOut());
-            QCOMPARE(received, QByteArray(tool == "polite" ? "partial" : ""));
-        }
-        QCOMPARE(readFile(path("polite.txt")), QByteArray("cleaned\n"));
+        ToolRunner stubborn(path("tools/stubborn"), {});
+        stubborn.setTimeLimit(300);
+        QVERIFY(!stubborn.run() && stubborn.timedOut());
     }
 
     void damagedSourcesFailAndMetadataWarningsDoNot()
@@ -322,12 +253,9 @@ private slots:
         // Cut in half, cut before the end chunk, empty, and no image at all.
         const std::pair<QString, QByteArray> damaged[] = {
             {"truncated.jpg", jpegBytes.left(jpegBytes.size() / 2)}, {"truncated.png", pngBytes.left(pngBytes.size() / 2)},
-            {"endless.png", pngBytes.left(pngBytes.size() - 12)}, {"empty.jpg", ""},
-            {"text.jpg", "These are not the pixels you are looking for.\n"}};
-        for (const auto &[name, bytes] : damaged) {
-            QVERIFY(writeFile(path(name), bytes));
-            QVERIFY2(loadFails(path(name)) && loadFails(path(name), -1), qPrintable(name));
-        }
+            {"endless.png", pngBytes.left(pngBytes.size() - 12)}, {"empty.jpg", ""}, {"text.jpg", "Not the pixels you want.\n"}};
+        for (const auto &[name, bytes] : damaged)
+            QVERIFY2(writeFile(path(name), bytes) && loadFails(path(name)) && loadFails(path(name), -1), qPrintable(name));
         // A JPEG naming an unknown JFIF revision, and a TIFF with a private tag, draw warnings and load exactly.
         QByteArray odd = jpegBytes;
         odd[odd.indexOf(QByteArray("JFIF\0", 5)) + 5] = 3;
@@ -341,46 +269,35 @@ private slots:
         QCOMPARE(samplesOf(Image32(path("tagged.tif"), QString(), -1)), (V{10, 200, 16, 32}));
     }
 
-    void argumentsReachTheToolsIntact()
+    void argumentsReachTheToolsIntactAndOptionsWeight()
     {
         QVERIFY(QDir().mkpath(path("my photos")));
         const QString file = path("my photos/-night \"1\" (a) zażółć.png");
-        makeFromRaw(file, 2, 1, "rgb", 16, {1, 2, 3, 4, 5, 6});
+        makeFromRaw(file, 2, 1, "rgb", 16, {100, 200, 300, 40000, 50000, 60000});
         for (const QString tool : {"identify", "convert"})
             QVERIFY(m_box->addForwardingTool(tool, R"(printf '%s\n' "$@" > )" + shellQuote(path(tool + ".args"))));
-        auto argumentsOf = [this](const QString &tool) {
-            return QString::fromUtf8(readFile(path(tool + ".args"))).chopped(1).split('\n');
-        };
-        // A comma decimal separator in the user's locale changes nothing.
+        auto argumentsOf = [this](const QString &tool) { return QString::fromUtf8(readFile(path(tool + ".args"))).chopped(1).split('\n'); };
+        // The options are split at white space, however much; a comma decimal separator in the user's
+        // locale changes nothing.
         QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
-        Image32 image(file, "-function Polynomial 0.5,0.0", 48);
+        Image32 image(file, "  -function \t Polynomial   0.5,0.0 ", 48);
         QLocale::setDefault(QLocale::c());
-        QCOMPARE(samplesOf(image), (V{1, 1, 2, 2, 3, 3}));
+        QCOMPARE(samplesOf(image), (V{50, 100, 150, 20000, 25000, 30000}));
         QCOMPARE(argumentsOf("identify"), (QStringList{"-format", "%w::%h::%z::%[channels]", file}));
         QCOMPARE(argumentsOf("convert"),
                  (QStringList{file, "-depth", "16", "-function", "Polynomial", "0.5,0.0", "-endian", "LSB", "rgb:-"}));
-
         // A name ImageMagick could misread reaches it as a plain link to the file, gone after the load.
         const QString risky = path("my photos/[b] 50%.png");
         QVERIFY(QFile::copy(file, risky));
-        QCOMPARE(samplesOf(Image32(risky, QString(), 48)), (V{1, 2, 3, 4, 5, 6}));
+        QCOMPARE(samplesOf(Image32(risky, QString(), 48)), (V{100, 200, 300, 40000, 50000, 60000}));
         for (const QString &input : {argumentsOf("identify").last(), argumentsOf("convert").first()})
             QVERIFY2(input.endsWith("/source.png") && !input.contains('[') && !QFileInfo::exists(input), qPrintable(input));
-
-        // The re-encoding tool gets the raw file and its output as names of its own in the destination folder.
-        Image32(3, 2, 16).saveTiff16(path("my photos/out%d.tif"));
-        const QStringList write = argumentsOf("convert");
-        QCOMPARE(write.size(), 10);
-        QCOMPARE(write.mid(0, 6) + write.mid(7, 2), (QStringList{"-size", "3x2", "-depth", "16", "-endian", "LSB", "-depth", "16"}));
-        QVERIFY(write.at(6).startsWith("gray:./.velumen-") && write.at(9).startsWith("./.velumen-") && write.at(9).endsWith(".tif"));
-        QVERIFY(QFileInfo(path("my photos/out%d.tif")).size() > 0);
     }
 
     void awkwardFileNamesLoadAndSave()
     {
         const V values{100, 200, 300, 40000, 50000, 60000};
         makeFromRaw(path("reference.png"), 2, 1, "rgb", 16, values);
-        const QByteArray reference = readFile(path("reference.png"));
         const auto gray = make(2, 1, 16, [](int i) { return quint32(1234 + 53087 * i); });
         const QDir folder(path("dir %d [1] zażółć"));
         QVERIFY(folder.mkpath("."));
@@ -389,12 +306,12 @@ private slots:
                                 "star*?.png", "it's.png"};
         for (const QString &name : names) {
             const QString file = folder.filePath(name), png = folder.filePath("out " + name), tiff = file + ".tif";
-            QVERIFY(writeFile(file, reference));
+            QVERIFY(QFile::copy(path("reference.png"), file));
             Image32 image(file, QString(), 48);
             QVERIFY2(samplesOf(image) == values, qPrintable(name));
             image.save(png, "PNG", -1);
-            QCOMPARE(QImage(png, "PNG").pixel(1, 0), qRgb(40000 >> 8, 50000 >> 8, 60000 >> 8));
             gray->saveTiff16(tiff);
+            QCOMPARE(QImage(png, "PNG").pixel(1, 0), qRgb(40000 >> 8, 50000 >> 8, 60000 >> 8));
             QCOMPARE(decode(tiff, "gray", 16), lowByteFirst(samplesOf(*gray), 2));
         }
         // Nothing else appeared: no expanded '%', no frame-numbered siblings, no temporary files.
@@ -409,13 +326,8 @@ private slots:
         for (quint32 sample : samplesOf(*colour))
             high.append(char(sample >> 8));
         for (const char *format : {"PNG", "TIFF"}) {
-            const QString file = path("colour." + QString(format).toLower());
-            colour->save(file, format, -1);
-            const QImage read = QImage(file).convertToFormat(QImage::Format_RGB888);
-            QCOMPARE(read.size(), QSize(5, 3));
-            for (int y = 0; y < 3; ++y)
-                QCOMPARE(QByteArray(reinterpret_cast<const char *>(read.constScanLine(y)), 15), high.mid(15 * y, 15));
-            QCOMPARE(decode(file, "rgb", 8), high);
+            colour->save(path("colour." + QString(format).toLower()), format, -1);
+            QCOMPARE(decode(path("colour." + QString(format).toLower()), "rgb", 8), high);
         }
         QCOMPARE(identifyImage(path("colour.tiff")), (QStringList{"5", "3", "8", "srgb"}));
         // JPEG: a flat image comes back nearly flat at its size, and the quality is honoured.
@@ -444,32 +356,21 @@ private slots:
 
     void saveTiff16LaysOutTheFileExactly()
     {
+        // Only the low 16 bits of a sample are written.
         make(1, 1, 48, [](int i) { return V{0x1234, 0xABCD, 0x10001}[size_t(i)]; })->saveTiff16(path("one.tif"));
-        QByteArray expected(258, '\0');
-        auto put = [&expected](int at, quint32 value, int bytes) { expected.replace(at, bytes, lowByteFirst({value}, bytes)); };
-        put(0, 0x4949, 2); // "II"
-        put(2, 42, 2);
-        put(4, 14, 4); // the directory follows the samples, of which only the low 16 bits are written
-        put(8, 0x1234, 2);
-        put(10, 0xABCD, 2);
-        put(12, 0x0001, 2);
-        put(14, 11, 2);
-        // tag, type, count, value: BitsPerSample's values at 152, StripByteCounts 6
-        const quint32 entries[11][4] = {{256, 3, 1, 1}, {257, 3, 1, 1}, {258, 3, 3, 152}, {259, 3, 1, 1},
-                                        {262, 3, 1, 2}, {266, 3, 1, 1}, {273, 4, 1, 8},   {274, 3, 1, 1},
-                                        {277, 3, 1, 3}, {279, 4, 1, 6}, {284, 3, 1, 1}};
-        for (int e = 0; e < 11; ++e) {
-            put(16 + 12 * e, entries[e][0], 2);
-            put(18 + 12 * e, entries[e][1], 2);
-            put(20 + 12 * e, entries[e][2], 4);
-            put(24 + 12 * e, entries[e][3], 4);
-        }
-        for (int at : {152, 154, 156})
-            put(at, 16, 2);
+        const QByteArray expected = QByteArray::fromHex( // little-endian; entries are tag, type, count, value
+            "4949 2a00 0e000000  3412 cdab 0100  0b00"                 // "II", 42, directory at 14; samples; 11 entries
+            "0001 0300 01000000 01000000  0101 0300 01000000 01000000" // width 1, height 1
+            "0201 0300 03000000 98000000  0301 0300 01000000 01000000" // BitsPerSample at 152, no compression
+            "0601 0300 01000000 02000000  0a01 0300 01000000 01000000" // RGB, fill order
+            "1101 0400 01000000 08000000  1201 0300 01000000 01000000" // strip at 8, orientation
+            "1501 0300 01000000 03000000  1701 0400 01000000 06000000" // 3 samples per pixel, StripByteCounts 6
+            "1c01 0300 01000000 01000000  00000000  1000 1000 1000")   // contiguous; no next directory; 16, 16, 16
+            + QByteArray(100, '\0');
         QCOMPARE(readFile(path("one.tif")), expected);
         // Depth 8 is widened: 255 becomes 65280.
         make(1, 1, 24, [](int i) { return V{255, 1, 0}[size_t(i)]; })->saveTiff16(path("eight.tif"));
-        QCOMPARE(readFile(path("eight.tif")).mid(8, 6), QByteArray("\x00\xff\x00\x01\x00\x00", 6));
+        QCOMPARE(readFile(path("eight.tif")).mid(8, 6), QByteArray::fromHex("00ff 0001 0000"));
         // Sizes the SHORT fields cannot hold are refused and write nothing; the largest one that fits is read.
         for (const QSize &size : {QSize(65536, 1), QSize(1, 70000)})
             QVERIFY(writeFails(path("huge.tif"), [&] { Image32(size.width(), size.height(), 48).saveTiff16(path("huge.tif")); }));
@@ -483,11 +384,9 @@ private slots:
         const auto image = make(3000, 2000, 48, [](int i) { return quint32(i * 7919u) & 0xFFFF; });
         const QString file = path("big.tif");
         image->saveTiff16(file);
-        QCOMPARE(QFileInfo(file).size(), qint64(8 + 2 * image->sampleCount + 244));
         const QString info = tiffinfo(file);
         for (const char *line : {"Image Width: 3000 Image Length: 2000", "Bits/Sample: 16", "Samples/Pixel: 3", "RGB color"})
-            QVERIFY2(info.contains(line), qPrintable(info));
-        QVERIFY2(!info.contains("Warning") && !info.contains("rror"), qPrintable(info));
+            QVERIFY2(info.contains(line) && !info.contains("Warning") && !info.contains("rror"), qPrintable(info));
         QCOMPARE(identifyImage(file), (QStringList{"3000", "2000", "16", "srgb"}));
         QVERIFY(decode(file, "rgb", 16) == lowByteFirst(samplesOf(*image), 2));
         QVERIFY(samplesOf(Image32(file, QString(), 48)) == samplesOf(*image)); // and the bridge reads its own file
@@ -501,18 +400,17 @@ private slots:
         // extension names no format (a TIFF then).
         const auto gray = make(7, 3, 16, [](int i) { return quint32(i * 3001 + 5); });
         const auto rgba = make(2, 2, 64, [](int i) { return quint32(i * 4099 + 1); });
-        const auto eight = make(3, 1, 8, [](int i) { return quint32(0x100 * i + 7 * i + 1); });
-        gray->saveTiff16(folder.filePath("gray%03d.tif"));
         rgba->writeWithTool(folder.filePath("rgba.png"), "-depth 16");
-        eight->saveTiff16(folder.filePath("eight.tif"));
+        make(3, 1, 8, [](int i) { return quint32(0x100 * i + 7 * i + 1); })->saveTiff16(folder.filePath("eight.tif"));
+        gray->saveTiff16(folder.filePath("gray%03d.tif"));
         gray->saveTiff16(folder.filePath("odd.t%f"));
         QCOMPARE(identifyImage(folder.filePath("gray%03d.tif")), (QStringList{"7", "3", "16", "gray"}));
         QVERIFY(tiffinfo(folder.filePath("gray%03d.tif")).contains("Bits/Sample: 16"));
         QCOMPARE(decode(folder.filePath("gray%03d.tif"), "gray", 16), lowByteFirst(samplesOf(*gray), 2));
+        QCOMPARE(decode(folder.filePath("odd.t%f"), "gray", 16), lowByteFirst(samplesOf(*gray), 2));
         QCOMPARE(decode(folder.filePath("rgba.png"), "rgba", 16), lowByteFirst(samplesOf(*rgba), 2));
         QCOMPARE(identifyImage(folder.filePath("eight.tif")), (QStringList{"3", "1", "16", "gray"}));
         QCOMPARE(decode(folder.filePath("eight.tif"), "gray", 8), QByteArray("\x01\x08\x0f"));
-        QCOMPARE(decode(folder.filePath("odd.t%f"), "gray", 16), lowByteFirst(samplesOf(*gray), 2));
         QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), (QStringList{"eight.tif", "gray%03d.tif", "odd.t%f", "rgba.png"}));
     }
 
@@ -523,12 +421,11 @@ private slots:
         QVERIFY(writeFile(file, "earlier result"));
         // Failing, writing nothing, reporting an error while exiting 0, dying after a partial write.
         for (const QString body : {"exit 1", "exit 0",
-                                    R"(for a; do out=$a; done; echo junk > "$out"; echo 'convert: unable to write pixels @ error/tiff.c/x/1.' >&2)",
-                                    R"(for a; do out=$a; done; echo partial > "$out"; kill -KILL $$)"}) {
+                                   R"(for a; do out=$a; done; echo junk > "$out"; echo 'convert: unable to write pixels @ error/tiff.c/x/1.' >&2)",
+                                   R"(for a; do out=$a; done; echo partial > "$out"; kill -KILL $$)"}) {
             QVERIFY(m_box->addTool("convert", body));
             QVERIFY2(writeFails(file, [&] { gray->saveTiff16(file); }), qPrintable(body));
-            QCOMPARE(readFile(file), QByteArray("earlier result"));
-            QVERIFY(leftovers(m_box->path()).isEmpty());
+            QVERIFY(readFile(file) == "earlier result" && leftovers(m_box->path()).isEmpty());
         }
         m_box->removeTools();
         gray->saveTiff16(file);
@@ -541,12 +438,13 @@ private slots:
         QVERIFY(QDir().mkpath(path("taken.png")) && writeFile(path("taken.png/inside"), "kept"));
         for (const Writer &writer : writers()) {
             const auto image = make(8, 8, writer.pixelDepth, [](int i) { return quint32(i * 1000); });
+            const QString suffix = writer.suffix;
             // A missing folder, a file for a folder, an unwritable place; replacing a device or a folder
             // by a file would be worse than failing.
-            for (const QString &target : {path("missing/out." + writer.suffix), path("plain.txt/out." + writer.suffix),
-                                          "/proc/velumen-out." + writer.suffix, QString("/dev/full"), path("taken.png")})
+            for (const QString &target : {path("missing/out." + suffix), path("plain.txt/out." + suffix),
+                                          "/proc/velumen-out." + suffix, QString("/dev/full"), path("taken.png")})
                 QVERIFY2(writeFails(target, [&] { writer.write(*image, target); }), writer.name);
-            QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo::exists("/proc/velumen-out." + writer.suffix));
+            QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo::exists("/proc/velumen-out." + suffix));
             QVERIFY(QFileInfo("/dev/full").exists() && !QFileInfo("/dev/full").isFile() && leftovers("/dev").isEmpty());
             QCOMPARE(readFile(path("plain.txt")) + readFile(path("taken.png/inside")), QByteArray("a file, not a folderkept"));
         }
@@ -561,11 +459,10 @@ private slots:
     void fullOrReadOnlyDiskFailsEveryWriter()
     {
         const QString disk = path("disk");
-        QVERIFY(QDir().mkpath(disk));
-        if (!TestTools::ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk}))
+        using TestTools::ToolSandbox;
+        if (!QDir().mkpath(disk) || !ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk}))
             QSKIP("cannot mount a small tmpfs here (needs root and mount rights); full and read-only disks untested");
         m_mounts << disk;
-        auto remount = [&disk](const char *mode) { return TestTools::ToolSandbox::run("mount", {"-o", QString("remount,") + mode, disk}); };
         std::mt19937 random(11);
         for (const Writer &writer : writers()) {
             // Noise does not compress: each format needs far more than the space that is left.
@@ -581,12 +478,11 @@ private slots:
             }
             QVERIFY(filler.resize(filler.size() - 8192));
             QVERIFY2(writeFails(target, [&] { writer.write(*noise, target); }), writer.name);
-            QVERIFY2(readFile(target) == before && leftovers(disk).isEmpty(), writer.name);
-            QVERIFY(filler.remove());
+            QVERIFY2(readFile(target) == before && leftovers(disk).isEmpty() && filler.remove(), writer.name);
             // A read-only disk refuses even root; the earlier file stays.
-            QVERIFY(remount("ro"));
+            QVERIFY(ToolSandbox::run("mount", {"-o", "remount,ro", disk}));
             QVERIFY(writeFails(target, [&] { writer.write(*small, target); }) && writeFails(other, [&] { writer.write(*small, other); }));
-            QVERIFY(remount("rw"));
+            QVERIFY(ToolSandbox::run("mount", {"-o", "remount,rw", disk}));
             QVERIFY2(readFile(target) == before && !QFileInfo::exists(other) && leftovers(disk).isEmpty(), writer.name);
             QVERIFY(QFile::remove(target));
         }
