@@ -9,12 +9,8 @@
 #include <sys/resource.h>
 #endif
 
-#if defined(__SANITIZE_ADDRESS__)
-#define VELUMEN_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VELUMEN_ASAN 1
-#endif
+#ifndef __has_feature
+#define __has_feature(feature) 0
 #endif
 
 typedef QVector<quint16> Samples;
@@ -152,7 +148,8 @@ private slots:
             QTest::addRow("all, method %d", method) << 4 << plan(4, 0) << method << "0123";
             QTest::addRow("all previous, method %d", method) << 4 << plan(4, 1) << method << "0|1|2|3";
         }
-        // From image 2 on the weight of source 0 changes every time, so each image is rebuilt.
+        // From image 2 on the weight of source 0 changes every time: a rebuild, or for the mean the cheaper
+        // subtract and add.
         QTest::newRow("all previous, fade in 50, lighten") << 5 << plan(5, 1, 1, 1, 1) << 0 << "0|1|012|0123|01234";
         QTest::newRow("all previous, fade in 50, darken") << 5 << plan(5, 1, 1, 1, 1) << 1 << "0|1|012|0123|01234";
         QTest::newRow("all previous, fade in 50, mean") << 5 << plan(5, 1, 1, 1, 1) << 2 << "0|1|002|003|00114";
@@ -192,21 +189,18 @@ private slots:
             std::sort(image.begin(), image.end());
         QCOMPARE(QStringList(images.toList()).join('|'), loads);
 
-        const int tolerance = QByteArray(QTest::currentDataTag()).contains("fade") ? 1 : 0; // read-tool rounding
+        // A whole stack is also checked against ImageMagick's own operators: exact for max and min, while
+        // its mean rounds where ours truncates. Faded sources go through the read tool's rounding.
+        const QStringList sequence = {"-evaluate-sequence", QStringList{"max", "min", "mean"}[method]};
+        const int tolerance = QByteArray(QTest::currentDataTag()).contains("fade") ? 1 : 0;
         for (int i = 0; i < stackPlan.size(); ++i) {
             const Samples actual = readWithImageMagick({out[i]}), model = expectedImage(stackPlan[i], method);
+            const Samples reference = loads == "0123" ? readWithImageMagick(sources + sequence) : actual;
             QCOMPARE(actual.size(), SampleCount);
             for (int s = 0; s < SampleCount; ++s)
-                QVERIFY2(qAbs(actual[s] - model[s]) <= tolerance, qPrintable(QString("image %1 sample %2").arg(i).arg(s)));
+                QVERIFY2(qAbs(actual[s] - model[s]) <= tolerance && (reference[s] - actual[s] == 0 || (method == 2 && reference[s] - actual[s] == 1)),
+                         qPrintable(QString("image %1 sample %2: %3, formula %4, ImageMagick %5").arg(i).arg(s).arg(actual[s]).arg(model[s]).arg(reference[s])));
         }
-        if (loads != "0123")
-            return;
-        // Exact for max and min; ImageMagick's mean rounds where ours truncates.
-        const QString sequence = QStringList{"max", "min", "mean"}[method];
-        const Samples reference = readWithImageMagick(sources + QStringList{"-evaluate-sequence", sequence});
-        const Samples actual = readWithImageMagick({out[0]});
-        for (int s = 0; s < SampleCount; ++s)
-            QVERIFY(reference[s] - actual[s] == 0 || (method == 2 && reference[s] - actual[s] == 1));
     }
 
     // Each file type index writes its own format, whatever the name's suffix; an unknown one writes nothing.
@@ -260,9 +254,10 @@ private slots:
         }
     }
 
-    // A source missing mid-job: one report naming it. A folder that cannot be written (a regular file,
-    // which stops root too): the first path, once that image's operations are done. A destination naming
-    // a source under another spelling or through a link: refused untouched. Earlier images stay.
+    // A source missing mid-job: one report naming it. In each file type, a folder that cannot be written
+    // (a regular file, which stops root too): the first path, once that image's operations are done; a
+    // destination naming a source under another spelling or through a link: refused untouched. Earlier
+    // images stay.
     void failures()
     {
         makeSources(4);
@@ -271,20 +266,17 @@ private slots:
         QVERIFY(QFile::exists(out[0]) && QFile::exists(out[1]) && !QFile::exists(out[2]) && !QFile::exists(out[3]));
 
         QVERIFY(TestTools::writeFile(path("blocker"), "a file, not a folder\n") && QDir().mkdir(path("sub")));
+        QVERIFY(QFile::link(sources[1], path("link.ppm")));
         const QStringList blocked = {path("blocker/out0.img"), path("blocker/out1.img")};
-        const QStringList aliased = {out[0], path("./sub/../source1.ppm"), out[2]};
         const QByteArray before = TestTools::readFile(sources[1]);
         for (int format = 0; format < 4; ++format) {
             QCOMPARE(Job(sources, blocked, plan(3, 2, 2, 1), 0, format).run(), QStringList({"0/2 0/2", "0/2 1/2", "aborted 0 " + blocked[0]}));
+            const QStringList aliased = {out[0], path(format % 2 ? "./sub/../source1.ppm" : "link.ppm"), out[2]};
             QFile::remove(out[0]);
             QCOMPARE(Job(sources, aliased, plan(3, 1), 0, format).run(), QStringList({"0/3 0/1", "1/3 0/1", "aborted 0 " + aliased[1]}));
             QVERIFY(QFile::exists(out[0]) && !QFile::exists(out[2]));
             QCOMPARE(TestTools::readFile(sources[1]), before);
         }
-        QVERIFY(QFile::link(sources[2], path("link.ppm")));
-        const QByteArray third = TestTools::readFile(sources[2]);
-        QCOMPARE(Job(sources, {out[3], path("link.ppm")}, plan(3, 1)).run().last(), "aborted 0 " + path("link.ppm"));
-        QCOMPARE(TestTools::readFile(sources[2]), third);
     }
 
     // A first source that is no image, has no usable size or is absent ends the run with a report
@@ -300,7 +292,7 @@ private slots:
             QCOMPARE(Job(sources, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + sources[0]});
         }
         QVERIFY(!QFile::exists(out[0]));
-#if defined(Q_OS_UNIX) && !defined(VELUMEN_ASAN) // the sanitizer runtime refuses an address-space limit
+#if defined(Q_OS_UNIX) && !defined(__SANITIZE_ADDRESS__) && !__has_feature(address_sanitizer) // no limit under ASan
         // 40000 x 16000 x 3 samples fit the sample count but take 7.7 GB, beyond a 4 GB address space.
         QVERIFY(sandbox->addTool("identify", "printf '40000::16000::16::srgb'"));
         rlimit previous;
