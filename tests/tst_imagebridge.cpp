@@ -12,9 +12,7 @@
 #include <random>
 #include <thread>
 
-using TestTools::readFile;
-using TestTools::shellQuote;
-using TestTools::writeFile;
+using namespace TestTools;
 using V = std::vector<quint32>;
 
 namespace {
@@ -22,10 +20,9 @@ namespace {
 QByteArray lowByteFirst(const V &values, int bytesPerSample)
 {
     QByteArray raw;
-    for (quint32 value : values) {
+    for (quint32 value : values)
         for (int byte = 0; byte < bytesPerSample; ++byte)
             raw.append(char(value >> (8 * byte)));
-    }
     return raw;
 }
 
@@ -73,8 +70,7 @@ class TestImageBridge : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TestTools::ToolSandbox> m_box;
-    QStringList m_mounts;
+    std::unique_ptr<ToolSandbox> m_box;
 
     QString path(const QString &name) const { return m_box->filePath(name); }
 
@@ -112,17 +108,11 @@ class TestImageBridge : public QObject
 private slots:
     void init()
     {
-        m_box.reset(new TestTools::ToolSandbox);
+        m_box.reset(new ToolSandbox);
         QVERIFY2(m_box->isValid(), "no sandbox folder or no ImageMagick convert/identify on PATH");
     }
 
-    void cleanup()
-    {
-        for (const QString &folder : qAsConst(m_mounts))
-            TestTools::ToolSandbox::run("umount", {folder});
-        m_mounts.clear();
-        m_box.reset();
-    }
+    void cleanup() { m_box.reset(); }
 
     void loadsEachFormatWithExactSamples()
     {
@@ -354,7 +344,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(path("x.xyz")) && leftovers(m_box->path()).isEmpty());
     }
 
-    void saveTiff16LaysOutTheFileExactly()
+    void saveTiff16LaysOutTheFileExactlyAndReadsBack()
     {
         // Only the low 16 bits of a sample are written.
         make(1, 1, 48, [](int i) { return V{0x1234, 0xABCD, 0x10001}[size_t(i)]; })->saveTiff16(path("one.tif"));
@@ -377,10 +367,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(path("huge.tif")));
         Image32(65535, 1, 48).saveTiff16(path("widest.tif"));
         QVERIFY(tiffinfo(path("widest.tif")).contains("Image Width: 65535 Image Length: 1"));
-    }
 
-    void saveTiff16ReadsBackAtRealisticSize()
-    {
+        // At a realistic size independent readers see the same samples.
         const auto image = make(3000, 2000, 48, [](int i) { return quint32(i * 7919u) & 0xFFFF; });
         const QString file = path("big.tif");
         image->saveTiff16(file);
@@ -405,7 +393,6 @@ private slots:
         gray->saveTiff16(folder.filePath("gray%03d.tif"));
         gray->saveTiff16(folder.filePath("odd.t%f"));
         QCOMPARE(identifyImage(folder.filePath("gray%03d.tif")), (QStringList{"7", "3", "16", "gray"}));
-        QVERIFY(tiffinfo(folder.filePath("gray%03d.tif")).contains("Bits/Sample: 16"));
         QCOMPARE(decode(folder.filePath("gray%03d.tif"), "gray", 16), lowByteFirst(samplesOf(*gray), 2));
         QCOMPARE(decode(folder.filePath("odd.t%f"), "gray", 16), lowByteFirst(samplesOf(*gray), 2));
         QCOMPARE(decode(folder.filePath("rgba.png"), "rgba", 16), lowByteFirst(samplesOf(*rgba), 2));
@@ -459,10 +446,9 @@ private slots:
     void fullOrReadOnlyDiskFailsEveryWriter()
     {
         const QString disk = path("disk");
-        using TestTools::ToolSandbox;
         if (!QDir().mkpath(disk) || !ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk}))
             QSKIP("cannot mount a small tmpfs here (needs root and mount rights); full and read-only disks untested");
-        m_mounts << disk;
+        const auto unmount = qScopeGuard([&disk] { ToolSandbox::run("umount", {disk}); });
         std::mt19937 random(11);
         for (const Writer &writer : writers()) {
             // Noise does not compress: each format needs far more than the space that is left.
