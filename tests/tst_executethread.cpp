@@ -79,7 +79,8 @@ class TestExecuteThread : public QObject
     // A stand-in convert: the given shell lines, then the real convert.
     void wrapConvert(const QString &lines)
     {
-        QVERIFY(sandbox->addTool("convert", lines + "\nexec " + TestTools::shellQuote(sandbox->realConvert()) + " \"$@\""));
+        const QString real = TestTools::shellQuote(sandbox->realConvert());
+        QVERIFY(sandbox->addTool("convert", lines + "\nexec " + real + " \"$@\""));
     }
 
     // Samples as the real ImageMagick reads them: 16 bits, RGB.
@@ -96,9 +97,10 @@ class TestExecuteThread : public QObject
     {
         for (int k = 0; k < n; ++k) {
             sources << path(QString("source%1.ppm").arg(k));
-            sandbox->convert({"-seed", QString::number(k), "-size", "6x4", "xc:", "-fx", "rand()", "-fill", "black", "-draw",
-                              QString("point %1,0").arg(k % Width), "-fill", "white", "-draw", QString("point %1,1").arg(k % Width),
-                              "-depth", "16", sources.last()});
+            const QString x = QString::number(k % Width);
+            sandbox->convert({"-seed", QString::number(k), "-size", "6x4", "xc:", "-fx", "rand()", "-fill", "black",
+                              "-draw", "point " + x + ",0", "-fill", "white", "-draw", "point " + x + ",1", "-depth",
+                              "16", sources.last()});
             sourceSamples << readWithImageMagick({sources.last()});
         }
     }
@@ -114,7 +116,8 @@ class TestExecuteThread : public QObject
             const double w = pair.second;
             weights += w;
             for (int i = 0; i < SampleCount; ++i) {
-                const quint16 v = quint16(w * sourceSamples[pair.first][i] + (method == 1 ? (1 - w) * 65535 : 0) + 0.5);
+                const double read = w * sourceSamples[pair.first][i] + (method == 1 ? (1 - w) * 65535 : 0);
+                const quint16 v = quint16(read + 0.5);
                 result[i] = method == 0 ? qMax(result[i], v) : method == 1 ? qMin(result[i], v) : result[i];
                 sum[i] += v;
             }
@@ -197,9 +200,11 @@ private slots:
             const Samples actual = readWithImageMagick({out[i]}), model = expectedImage(stackPlan[i], method);
             const Samples reference = loads == "0123" ? readWithImageMagick(sources + sequence) : actual;
             QCOMPARE(actual.size(), SampleCount);
-            for (int s = 0; s < SampleCount; ++s)
-                QVERIFY2(qAbs(actual[s] - model[s]) <= tolerance && (reference[s] - actual[s] == 0 || (method == 2 && reference[s] - actual[s] == 1)),
-                         qPrintable(QString("image %1 sample %2: %3, formula %4, ImageMagick %5").arg(i).arg(s).arg(actual[s]).arg(model[s]).arg(reference[s])));
+            for (int s = 0; s < SampleCount; ++s) {
+                const int offFormula = actual[s] - model[s], offImageMagick = reference[s] - actual[s];
+                QVERIFY2(qAbs(offFormula) <= tolerance && (offImageMagick == 0 || (method == 2 && offImageMagick == 1)),
+                         qPrintable(QString("image %1 sample %2: %3 %4").arg(i).arg(s).arg(offFormula).arg(offImageMagick)));
+            }
         }
     }
 
@@ -210,7 +215,8 @@ private slots:
         const QList<QByteArray> formats = {"jpeg", "png", "tiff", "tiff", ""};
         for (int format = 0; format < formats.size(); ++format) {
             const QString output = path(QString("type%1.img").arg(format));
-            QCOMPARE(Job(sources, {output}, plan(3, 0), 0, format == 4 ? 7 : format).run().last(), QString("completed"));
+            const QStringList reports = Job(sources, {output}, plan(3, 0), 0, format == 4 ? 7 : format).run();
+            QCOMPARE(reports.last(), QString("completed"));
             QCOMPARE(QFile::exists(output), format < 4);
             QImageReader reader(output);
             QCOMPARE(reader.format(), formats[format]);
@@ -262,7 +268,8 @@ private slots:
     {
         makeSources(4);
         const QStringList missing = QStringList(sources).replaceInStrings("source2", "gone");
-        QCOMPARE(Job(missing, out.mid(0, 4), plan(4, 1)).run(), QStringList({"0/4 0/1", "1/4 0/1", "2/4 0/1", "aborted 1 " + missing[2]}));
+        QCOMPARE(Job(missing, out.mid(0, 4), plan(4, 1)).run(),
+                 QStringList({"0/4 0/1", "1/4 0/1", "2/4 0/1", "aborted 1 " + missing[2]}));
         QVERIFY(QFile::exists(out[0]) && QFile::exists(out[1]) && !QFile::exists(out[2]) && !QFile::exists(out[3]));
 
         QVERIFY(TestTools::writeFile(path("blocker"), "a file, not a folder\n") && QDir().mkdir(path("sub")));
@@ -270,10 +277,12 @@ private slots:
         const QStringList blocked = {path("blocker/out0.img"), path("blocker/out1.img")};
         const QByteArray before = TestTools::readFile(sources[1]);
         for (int format = 0; format < 4; ++format) {
-            QCOMPARE(Job(sources, blocked, plan(3, 2, 2, 1), 0, format).run(), QStringList({"0/2 0/2", "0/2 1/2", "aborted 0 " + blocked[0]}));
+            QCOMPARE(Job(sources, blocked, plan(3, 2, 2, 1), 0, format).run(),
+                     QStringList({"0/2 0/2", "0/2 1/2", "aborted 0 " + blocked[0]}));
             const QStringList aliased = {out[0], path(format % 2 ? "./sub/../source1.ppm" : "link.ppm"), out[2]};
             QFile::remove(out[0]);
-            QCOMPARE(Job(sources, aliased, plan(3, 1), 0, format).run(), QStringList({"0/3 0/1", "1/3 0/1", "aborted 0 " + aliased[1]}));
+            QCOMPARE(Job(sources, aliased, plan(3, 1), 0, format).run(),
+                     QStringList({"0/3 0/1", "1/3 0/1", "aborted 0 " + aliased[1]}));
             QVERIFY(QFile::exists(out[0]) && !QFile::exists(out[2]));
             QCOMPARE(TestTools::readFile(sources[1]), before);
         }
@@ -285,9 +294,12 @@ private slots:
     {
         makeSources(2);
         QVERIFY(TestTools::writeFile(path("notes.ppm"), "not an image\n"));
-        QCOMPARE(Job({path("notes.ppm"), sources[1]}, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + path("notes.ppm")});
+        QCOMPARE(Job({path("notes.ppm"), sources[1]}, out.mid(0, 1), plan(2, 0)).run(),
+                 QStringList{"aborted 1 " + path("notes.ppm")});
         QCOMPARE(Job({}, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 "});
-        for (const QString answer : {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6", "100000::100000::16::srgb"}) {
+        const QStringList answers = {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6",
+                                     "100000::100000::16::srgb"};
+        for (const QString &answer : answers) {
             QVERIFY(sandbox->addTool("identify", "printf '" + answer + "'"));
             QCOMPARE(Job(sources, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + sources[0]});
         }
