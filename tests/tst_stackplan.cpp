@@ -17,8 +17,6 @@ private slots:
         QTest::addColumn<QString>("expected");
         for (int condition = 0; condition <= 4; ++condition)
             QTest::addRow("n = 0, condition %d", condition) << StackSettings{0, condition, 1, 1, 0, 50, 50} << "";
-        QTest::newRow("all previous") << StackSettings{4, 1, 1, 1, 0, 50, 50} << "0|0 1|0 1 2|0 1 2 3";
-        QTest::newRow("groups 4/2") << StackSettings{10, 2, 4, 2, 0, 50, 50} << "0 1 2 3|2 3 4 5|4 5 6 7|6 7 8 9";
         QTest::newRow("groups g = n") << StackSettings{10, 2, 10, 3, 0, 50, 50} << "0 1 2 3 4 5 6 7 8 9";
         QTest::newRow("groups g > n") << StackSettings{10, 2, 11, 1, 0, 50, 50} << "";
         QTest::newRow("groups s > n") << StackSettings{10, 2, 3, 20, 0, 50, 50} << "0 1 2";
