@@ -1,68 +1,59 @@
 #ifndef VELUMEN_WINDOWTESTHELPERS_H
 #define VELUMEN_WINDOWTESTHELPERS_H
 
-// Shared by the main window tests.
+// Shared by the main window tests: widgets by object name (the destination dialog's too, as it is
+// the window's child), a source choice as the chooser sends it, the run controls, message boxes.
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
-#include <QObject>
-#include <QString>
-#include <QTimer>
-#include <QUrl>
-#include <QWidget>
+#include "selectimagesbutton.h"
 
-// Closes the next message box that appears (it is modal, so the test runs it from a timer) and
-// keeps what it showed.
-class BoxCatcher : public QObject
+#include <QtWidgets>
+
+template <typename T>
+T *child(const QObject *root, const char *name)
 {
-public:
-    QString title;
-    QString text;
-    int buttonCount = 0;
-    int boxesSeen = 0;
+    T *widget = root->findChild<T *>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
 
-    void arm()
-    {
-        tries = 0;
-        QTimer::singleShot(20, this, [this] { poll(); });
-    }
-
-    // How long to look for the box, in steps of 20 ms.
-    int maxTries = 250;
-
-private:
-    int tries = 0;
-
-    void poll()
-    {
-        const QWidgetList widgets = QApplication::topLevelWidgets();
-        for (QWidget *widget : widgets) {
-            auto *box = qobject_cast<QMessageBox *>(widget);
-            if (box && box->isVisible()) {
-                title = box->windowTitle();
-                text = box->text();
-                buttonCount = box->buttons().size();
-                ++boxesSeen;
-                box->button(QMessageBox::Ok)->click();
-                return;
-            }
-        }
-        if (++tries < maxTries)
-            QTimer::singleShot(20, this, [this] { poll(); });
-    }
-};
-
-// Stands in for the desktop's opener of file URLs, so that no file manager starts during a test.
-class UrlRecorder : public QObject
+// The new folder (unless the folder stayed the same), the files, their number.
+inline void chooseSources(const QObject *window, const QString &folder, const QStringList &files,
+                          bool newFolder = true)
 {
-    Q_OBJECT
+    auto *button = child<SelectImagesButton>(window, "sourceImagesButton");
+    if (newFolder)
+        emit button->pathChanged(folder);
+    emit button->selected(files);
+    emit button->inputCountChanged(files.size());
+}
 
-public:
-    QList<QUrl> urls;
+// Begin's text, whether Begin and Cancel are enabled, and the bar: "Begin|1|0|0" when idle.
+inline QString controls(const QObject *window)
+{
+    auto *begin = child<QPushButton>(window, "executeButton");
+    return QStringList{begin->text(), QString::number(begin->isEnabled()),
+                       QString::number(child<QPushButton>(window, "cancelButton")->isEnabled()),
+                       QString::number(child<QProgressBar>(window, "progressBar")->value())}.join(QLatin1Char('|'));
+}
 
-public slots:
-    void openUrl(const QUrl &url) { urls << url; }
+// While it lives, closes every message box (they are modal) and keeps "title|text|number of buttons".
+struct BoxCatcher : QObject
+{
+    QStringList seen;
+    QTimer timer;
+    BoxCatcher()
+    {
+        connect(&timer, &QTimer::timeout, this, [this] {
+            const QWidgetList widgets = QApplication::topLevelWidgets();
+            for (QWidget *widget : widgets)
+                if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible()) {
+                    seen << box->windowTitle() + '|' + box->text() + '|' + QString::number(box->buttons().size());
+                    box->button(QMessageBox::Ok)->click();
+                }
+        });
+        timer.start(20);
+    }
 };
 
 #endif
