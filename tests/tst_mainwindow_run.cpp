@@ -35,10 +35,7 @@ class TestMainWindowRun : public QObject
             image.setPixel(k, k, (mask >> k) & 1 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
         return image;
     }
-    bool sameFrame(int output, int mask) const
-    {
-        return QImage(this->output(output)).convertToFormat(QImage::Format_RGB32) == frame(mask);
-    }
+    bool sameFrame(int i, int mask) const { return QImage(output(i)).convertToFormat(QImage::Format_RGB32) == frame(mask); }
     // Sources in the sandbox, written as PNG files to "out" under the default name pattern.
     QStringList setUpJob(int frames, int condition, bool openFolder)
     {
@@ -82,7 +79,6 @@ private slots:
     void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl"); }
     void init()
     {
-        finished.reset();
         window.reset();
         sandbox.reset(); // first, as it gives back the working folder it took
         sandbox.reset(new TestTools::ToolSandbox);
@@ -130,9 +126,7 @@ private slots:
         // A folder chosen during the run is the one opened at the end; the job keeps its own paths.
         const QString later = sandbox->filePath(QStringLiteral("later"));
         connect(worker(), &ExecuteThread::operationStarted, window.get(), [&](int image) {
-            if (image == 2)
-                child<QLineEdit>(window.get(), "destinationFolder")->setText(later);
-        });
+            if (image == 2) child<QLineEdit>(window.get(), "destinationFolder")->setText(later); });
         button("executeButton")->click();
         QVERIFY(waitForRunEnd(1));
         QCOMPARE(reports, expected);
