@@ -68,9 +68,10 @@ class TestMainWindow : public QObject
     QString rows(const QByteArray &prefix) const
     {
         QString shown;
-        for (const QByteArray &name : {prefix + "Option1", prefix + "Option2"})
-            shown += QString(get<QSpinBox>(name)->isVisible() ? "" : "-") + (get<QLabel>(name + "Label")->isVisible() ? "" : "-")
-                     + get<QLabel>(name + "Label")->text() + '|';
+        for (const QByteArray &name : {prefix + "Option1", prefix + "Option2"}) {
+            const QLabel *label = get<QLabel>(name + "Label");
+            shown += QString(get<QSpinBox>(name)->isVisible() ? "" : "-") + (label->isVisible() ? "" : "-") + label->text() + '|';
+        }
         return shown;
     }
 
@@ -224,14 +225,15 @@ private slots:
         QCOMPARE(snapshot(window.get(), false), values);
         const QMap<QString, QString> polish = snapshot(window.get()), expected = {
             {":title", "Velumen"}, {"executeButton", "shown|enabled|false|Rozpocznij"},
-            {"sourceImagesGroupBox", "shown|enabled|false|Obrazy źródłowe"}, {"language", "shown|enabled|1|English|Polski"},
+            {"sourceImagesGroupBox", "shown|enabled|false|Obrazy źródłowe"},
+            {"language", "shown|enabled|1|English|Polski"},
             {"DestinationDialog", "shown|enabled|Nazwa i format obrazów docelowych"},
             {"fileType", "shown|enabled|2|JPG|PNG|8 bitów/kanał|16 bitów/kanał"}};
         for (auto it = expected.begin(); it != expected.end(); ++it)
             QCOMPARE(polish.value(it.key()), it.value());
         QCOMPARE(get("condition")->itemText(3), QStringLiteral("Grupy obrazów (pętla)"));
-        QCOMPARE(rows("condition") + rows("fadeMethod"), QStringLiteral("Liczba obrazów na grupę|Krok pomiędzy grupami|"
-                                                                         "Procent początkowych obrazów|Procent końcowych obrazów|"));
+        QCOMPARE(rows("condition") + rows("fadeMethod"),
+                 QStringLiteral("Liczba obrazów na grupę|Krok pomiędzy grupami|Procent początkowych obrazów|Procent końcowych obrazów|"));
         get("condition")->setCurrentIndex(4);
         QCOMPARE(rows("condition"), QStringLiteral("Liczba grup|--|"));
         get("condition")->setCurrentIndex(3);

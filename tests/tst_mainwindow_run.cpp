@@ -24,7 +24,7 @@ class TestMainWindowRun : public QObject
 
     ExecuteThread *worker() const { return window->findChild<ExecuteThread *>(); }
     QPushButton *button(const char *name) const { return child<QPushButton>(window.get(), name); }
-    QString output(int i) const { return sandbox->filePath(QStringLiteral("out/output%1.png").arg(i, 4, 10, QLatin1Char('0'))); }
+    QString output(int i) const { return sandbox->filePath(QStringLiteral("out/output%1.png").arg(i, 4, 10, QChar('0'))); }
     // Black, with a white pixel at (k, k) for each bit k of mask: source k has bit k, so the
     // maximum of the sources shows which went in.
     static QImage frame(int mask)
@@ -62,13 +62,6 @@ class TestMainWindowRun : public QObject
         const bool ended = QTest::qWaitFor([&] { return finished->count() >= runs; }, 60000);
         QTest::qWait(50);
         return ended && finished->count() == runs && !worker()->isRunning();
-    }
-    // A stand-in convert that runs the given commands before the real one.
-    bool slowConvert(const QString &commands)
-    {
-        const QString real = TestTools::shellQuote(sandbox->realConvert());
-        return sandbox->addForwardingTool(QStringLiteral("identify"))
-            && sandbox->addTool(QStringLiteral("convert"), commands + QStringLiteral("\nexec %1 \"$@\"").arg(real));
     }
 
 public slots:
@@ -154,7 +147,8 @@ private slots:
 
     void cancelThenBeginRunsExactlyOneNewJob()
     {
-        QVERIFY(slowConvert(QStringLiteral("sleep 1"))); // still busy when Begin follows Cancel
+        // Slow loads, so that the worker is still busy when Begin follows Cancel.
+        QVERIFY(sandbox->addForwardingTool("identify") && sandbox->addForwardingTool("convert", "sleep 1"));
         setUpJob(4, 1, false);
         QSignalSpy started(worker(), &QThread::started), completed(worker(), &ExecuteThread::completed);
         // A double press before the first report starts one run only.
@@ -184,7 +178,8 @@ private slots:
     {
         // A load that would take half a minute; the stand-in records its process id.
         const QString pids = sandbox->filePath(QStringLiteral("pids"));
-        QVERIFY(slowConvert(QStringLiteral("echo $$ >> %1\nexec sleep 30").arg(TestTools::shellQuote(pids))));
+        QVERIFY(sandbox->addForwardingTool("identify") && sandbox->addForwardingTool(
+                    "convert", QStringLiteral("echo $$ >> %1\nexec sleep 30").arg(TestTools::shellQuote(pids))));
         setUpJob(3, 0, true);
         QSignalSpy ended(worker(), &ExecuteThread::completed), aborted(worker(), &ExecuteThread::aborted);
         for (int round = 0; round < 2; ++round) {
