@@ -119,7 +119,9 @@ private slots:
         // A folder chosen during the run is the one opened at the end; the job keeps its own paths.
         const QString later = sandbox->filePath(QStringLiteral("later"));
         connect(worker(), &ExecuteThread::operationStarted, window.get(), [&](int image) {
-            if (image == 2) child<QLineEdit>(window.get(), "destinationFolder")->setText(later); });
+            if (image == 2)
+                child<QLineEdit>(window.get(), "destinationFolder")->setText(later);
+        });
         button("executeButton")->click();
         QVERIFY(waitForRunEnd(1));
         QCOMPARE(reports, expected);
@@ -167,6 +169,7 @@ private slots:
         button("executeButton")->click();
         QVERIFY(waitForRunEnd(2));
         QTest::qWait(300);
+        // Runs started, runs ended, jobs completed.
         QCOMPARE(QString("%1 %2 %3").arg(started.count()).arg(finished->count()).arg(completed.count()), "2 2 1");
         QCOMPARE(reports.size(), 4);
         QVERIFY(reports.first().startsWith("Processing image #1 ") && reports.last().startsWith("Processing image #4 "));
