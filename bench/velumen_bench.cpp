@@ -102,9 +102,9 @@ QStringList generateFrames(const QString &folder, int count)
     return files;
 }
 
-int runLoad(const QStringList &arguments)
+// The frames named on the command line, or N generated ones in folder.
+QStringList benchFrames(const QStringList &arguments, int count, const QTemporaryDir &folder)
 {
-    int count = 5;
     QStringList files;
     for (const QString &argument : arguments) {
         bool isNumber = false;
@@ -114,22 +114,26 @@ int runLoad(const QStringList &arguments)
         else
             files << argument;
     }
-
-    QTemporaryDir folder;
-    if (files.isEmpty()) {
-        if (!folder.isValid()) {
-            out() << "no temporary folder" << Qt::endl;
-            return 1;
-        }
-        out() << "generating " << count << " frames of 5472 x 3648 in " << folder.path() << Qt::endl;
-        QElapsedTimer timer;
-        timer.start();
-        files = generateFrames(folder.path(), count);
-        if (files.isEmpty())
-            return 1;
-        out() << "generated in " << timer.elapsed() / 1000.0 << " s, first frame "
-              << QFileInfo(files.first()).size() / 1e6 << " MB" << Qt::endl;
+    if (!files.isEmpty())
+        return files;
+    if (!folder.isValid()) {
+        out() << "no temporary folder" << Qt::endl;
+        return files;
     }
+    out() << "generating " << count << " frames of 5472 x 3648 in " << folder.path() << Qt::endl;
+    QElapsedTimer timer;
+    timer.start();
+    files = generateFrames(folder.path(), count);
+    out() << "generated in " << timer.elapsed() / 1000.0 << " s" << Qt::endl;
+    return files;
+}
+
+int runLoad(const QStringList &arguments)
+{
+    QTemporaryDir folder;
+    const QStringList files = benchFrames(arguments, 5, folder);
+    if (files.isEmpty())
+        return 1;
     resetPeakMemory();
     const double baseline = peakMemoryMiB();
 
@@ -181,31 +185,6 @@ int runLoad(const QStringList &arguments)
     return 0;
 }
 
-// The frames named on the command line, or N generated ones in folder.
-QStringList jobFrames(const QStringList &arguments, int count, const QTemporaryDir &folder)
-{
-    QStringList files;
-    for (const QString &argument : arguments) {
-        bool isNumber = false;
-        const int n = argument.toInt(&isNumber);
-        if (isNumber && files.isEmpty() && n > 0)
-            count = n;
-        else
-            files << argument;
-    }
-    if (!files.isEmpty())
-        return files;
-    if (!folder.isValid()) {
-        out() << "no temporary folder" << Qt::endl;
-        return files;
-    }
-    out() << "generating " << count << " frames of 5472 x 3648 in " << folder.path() << Qt::endl;
-    QElapsedTimer timer;
-    timer.start();
-    files = generateFrames(folder.path(), count);
-    out() << "generated in " << timer.elapsed() / 1000.0 << " s" << Qt::endl;
-    return files;
-}
 
 // One job through the execute thread, timed, with its peak memory.
 bool runOneJob(const QString &title, const QStringList &files, const QString &outputFolder, int condition,
@@ -262,7 +241,7 @@ bool runOneJob(const QString &title, const QStringList &files, const QString &ou
 int runJob(const QStringList &arguments)
 {
     QTemporaryDir frameFolder;
-    const QStringList files = jobFrames(arguments, 6, frameFolder);
+    const QStringList files = benchFrames(arguments, 6, frameFolder);
     if (files.isEmpty())
         return 1;
     QTemporaryDir outputFolder;
