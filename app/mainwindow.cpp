@@ -21,8 +21,6 @@ MainWindow::MainWindow(QWidget *parent)
       destinationDialog(new DestinationDialog(this)),
       sourceImages(),
       destinationFolder(),
-      nameTemplate(),
-      nameWidths(),
       executeThread(new ExecuteThread(this))
 {
     ui->setupUi(this);
@@ -167,43 +165,7 @@ void MainWindow::updateDestinationFolder(const QString &destinationFolder)
 
 void MainWindow::updateNamePattern(const QString &namePattern)
 {
-    nameTemplate.clear();
-    nameWidths.clear();
-    nameLiterals.clear();
-
-    const int length = namePattern.length();
-    int run = 0;
-    bool inStars = false;
-    QString literal;
-    auto closeStars = [&]() {
-        nameWidths.append(run);
-        nameTemplate += QLatin1Char('%') + QString::number(nameWidths.size());
-        nameLiterals.append(literal);
-        literal.clear();
-    };
-
-    for (int i = 0; i < length; ++i) {
-        const bool star = namePattern.at(i) == QLatin1Char('*');
-        if (star && !inStars) {
-            literal = namePattern.mid(i - run, run);
-            nameTemplate += literal;
-            run = 0;
-        }
-        if (!star && inStars) {
-            closeStars();
-            run = 0;
-        }
-        ++run;
-        inStars = star;
-    }
-    if (inStars) {
-        closeStars();
-    } else {
-        literal = namePattern.mid(length - run);
-        nameTemplate += literal;
-    }
-    nameLiterals.append(literal);
-
+    this->namePattern = NamePattern(namePattern);
     updateOutput();
 }
 
@@ -287,14 +249,8 @@ void MainWindow::execute()
         return;
     }
 
-    Job job;
-    job.stackPlan = buildStackPlan(settings);
-    for (int i = 0; i < count; ++i)
-        job.destinationImages.append(destinationFileName(i));
-    job.sourceImages = sourceImages;
-    job.stackMethod = stackMethodIndex;
-    job.format = format;
-    job.compression = compression;
+    const StackJob job = buildStackJob(sourceImages, settings, destinationFolder, namePattern, stackMethodIndex,
+                                       format, compression);
 
     if (runActive) {
         // The previous run (cancelled, or ended but not yet returned) still owns the worker; the
@@ -306,14 +262,9 @@ void MainWindow::execute()
     startJob(job);
 }
 
-void MainWindow::startJob(const Job &job)
+void MainWindow::startJob(const StackJob &job)
 {
-    executeThread->setSourceImages(job.sourceImages);
-    executeThread->setDestinationImages(job.destinationImages);
-    executeThread->setStackPlan(job.stackPlan);
-    executeThread->setStackMethod(job.stackMethod);
-    executeThread->setFormat(job.format);
-    executeThread->setCompression(job.compression);
+    executeThread->setJob(job);
     runActive = true;
     reportsWanted = true;
     ++runGeneration;
@@ -332,8 +283,8 @@ void MainWindow::runEnded()
     executeThread->wait();
     if (jobPending) {
         jobPending = false;
-        const Job job = pendingJob;
-        pendingJob = Job();
+        const StackJob job = pendingJob;
+        pendingJob = StackJob();
         startJob(job);
     }
 }
@@ -440,13 +391,7 @@ void MainWindow::setFadeMethodOption2(bool visible, const QString &label)
 
 QString MainWindow::destinationFileName(int index) const
 {
-    QString name = nameLiterals.value(0);
-    for (int k = 0; k < nameWidths.size(); ++k) {
-        name += QStringLiteral("%1").arg(index, nameWidths.at(k), 10, QLatin1Char('0'));
-        name += nameLiterals.value(k + 1);
-    }
-    // One pass over the template, so a '%' in the folder or the name is never taken for a placeholder.
-    return QStringLiteral("%1/%2").arg(destinationFolder, name);
+    return namePattern.fileName(destinationFolder, index);
 }
 
 StackSettings MainWindow::stackSettings() const

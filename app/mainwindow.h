@@ -1,6 +1,8 @@
 #ifndef VELUMEN_MAINWINDOW_H
 #define VELUMEN_MAINWINDOW_H
 
+#include "namepattern.h"
+#include "stackjob.h"
 #include "stackplan.h"
 
 #include <QList>
@@ -51,24 +53,13 @@ private slots:
     void runEnded();
 
 private:
-    // Everything the worker needs for one run, made when Begin is pressed.
-    struct Job
-    {
-        QStringList sourceImages;
-        QStringList destinationImages;
-        StackPlan stackPlan;
-        int stackMethod = 0;
-        int format = 0;
-        int compression = 92;
-    };
-
     void setConditionOption1(bool visible, const QString &label);
     void setConditionOption2(bool visible, const QString &label);
     void setFadeMethodOption1(bool visible, const QString &label);
     void setFadeMethodOption2(bool visible, const QString &label);
     QString destinationFileName(int index) const;
     StackSettings stackSettings() const;
-    void startJob(const Job &job);
+    void startJob(const StackJob &job);
     void resetRunControls(int progress);
     void showError(const QString &message);
     void openFolder(const QString &folder);
@@ -85,16 +76,12 @@ private:
     int fadeMethodOption1Value = 50;
     int fadeMethodOption2Value = 50;
     QString destinationFolder;
-    QString nameTemplate;
-    QList<int> nameWidths;
+    // The parsed name pattern: the template and the width of each run of '*'.
+    NamePattern namePattern;
     int format = 0;
     int compression = 92;
     ExecuteThread *executeThread;
 
-    // The literal text around each run of '*' (one more entry than nameWidths). File names are
-    // filled from these rather than through QString::arg on nameTemplate, so that a '%' followed by
-    // a digit in the pattern stays literal.
-    QStringList nameLiterals;
 
     // Run bookkeeping. The worker's signals carry no run id, so the window tells runs apart itself:
     // runActive is true from start() until the run's QThread::finished has been handled here, which
@@ -104,7 +91,7 @@ private:
     bool reportsWanted = false;
     int runGeneration = 0;
     bool jobPending = false;
-    Job pendingJob;
+    StackJob pendingJob;
 };
 
 #endif

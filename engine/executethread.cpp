@@ -99,6 +99,16 @@ void ExecuteThread::setCompression(int compression)
     this->compression = compression;
 }
 
+void ExecuteThread::setJob(const StackJob &job)
+{
+    setSourceImages(job.sourceImages);
+    setDestinationImages(job.destinationImages);
+    setStackPlan(job.stackPlan);
+    setStackMethod(job.stackMethod);
+    setFormat(job.format);
+    setCompression(job.compression);
+}
+
 void ExecuteThread::cancel()
 {
     cancelFlag.store(true, std::memory_order_relaxed);

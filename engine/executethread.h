@@ -1,6 +1,7 @@
 #ifndef VELUMEN_EXECUTETHREAD_H
 #define VELUMEN_EXECUTETHREAD_H
 
+#include "stackjob.h"
 #include "stackplan.h"
 
 #include <QString>
@@ -26,6 +27,8 @@ public:
     void setStackMethod(int stackMethod);
     void setFormat(int format);
     void setCompression(int compression);
+    // The six values above from one job value, in the same order.
+    void setJob(const StackJob &job);
 
     // Observed before the next operation; the load in progress completes.
     void cancel();

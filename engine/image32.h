@@ -62,8 +62,6 @@ private:
     void readSamples(const QString &fileName, const QString &options, const std::atomic_bool *interrupt);
 };
 
-// Folder searched first for the image tools, relative to the current directory.
-QString toolsFolder();
 // The identify fields (width, height, bits per sample, channel description), split at "::".
 // Never throws; the caller checks the number of fields.
 QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt = nullptr);

@@ -1,7 +1,5 @@
 #include "toolrunner.h"
 
-#include "image32.h"
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -148,6 +146,11 @@ bool ToolRunner::run()
     m_crashed = process.exitStatus() == QProcess::CrashExit;
     m_exitCode = process.exitCode();
     return !m_timedOut && !m_interrupted && !m_sinkRefused && !m_crashed && m_exitCode == 0;
+}
+
+QString ToolRunner::toolsFolder()
+{
+    return QStringLiteral("tools");
 }
 
 QString ToolRunner::locate(const QString &toolName)

@@ -40,6 +40,8 @@ public:
 
     // Full path of an image tool: the tools folder first, then the system's search path.
     static QString locate(const QString &toolName);
+    // Folder searched first for the image tools, relative to the current directory.
+    static QString toolsFolder();
 
 private:
     QString m_program;

@@ -1,6 +1,7 @@
 #include "selectimagesbutton.h"
 
 #include "languagetext.h"
+#include "sourcefiles.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -16,8 +17,8 @@ SelectImagesButton::SelectImagesButton(QWidget *parent)
 void SelectImagesButton::selectFiles()
 {
     // Texts are looked up now so the chooser speaks the language current at the click.
-    const QString filter = QStringLiteral("%1 (*.jpeg *.jpg *.png *.tif *.tiff);;%2 (*.*)")
-                               .arg(languageText(36), languageText(37));
+    const QString filter = QStringLiteral("%1 (%2);;%3 (*.*)")
+                               .arg(languageText(36), SourceFiles::nameFilters().join(QLatin1Char(' ')), languageText(37));
     const QStringList files = QFileDialog::getOpenFileNames(this, languageText(35), m_path, filter);
     if (files.isEmpty())
         return;

@@ -1,0 +1,19 @@
+#ifndef VELUMEN_IMAGE32DETAIL_H
+#define VELUMEN_IMAGE32DETAIL_H
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// Helpers shared by the files that implement Image32: the buffer, reading and writing.
+namespace image32detail {
+
+// Nominal depth and channel count of a pixel depth of 8, 16, 24, 32, 48 or 64 bits; throws
+// Image32Exception(UnsupportedDepth) for any other.
+void applyPixelDepth(int pixelDepth, qint32 &depth, qint32 &channels);
+// The options text is a list of tool arguments separated by white space.
+QStringList splitOptions(const QString &options);
+
+} // namespace image32detail
+
+#endif

@@ -1,0 +1,128 @@
+// Reading an image through the tools: identify sizes it, convert streams its samples.
+#include "image32.h"
+
+#include "image32detail.h"
+#include "toolinput.h"
+#include "toolrunner.h"
+#include "toolwarnings.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+using image32detail::applyPixelDepth;
+using image32detail::splitOptions;
+
+namespace {
+
+const qint64 IdentifyOutputLimit = 64 * 1024;
+
+} // namespace
+
+QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt)
+{
+    // A name that is not an existing file would be read by the tool as a pattern or a frame list.
+    if (!QFileInfo(fileName).isFile())
+        return QStringList();
+
+    const ToolInput input(fileName);
+    if (input.path().isEmpty())
+        return QStringList();
+    QByteArray output;
+    ToolRunner runner(ToolRunner::locate(QStringLiteral("identify")),
+                      {QStringLiteral("-format"), QStringLiteral("%w::%h::%z::%[channels]"), input.path()});
+    runner.setInterrupt(interrupt);
+    runner.setOutputSink([&output](const char *data, qint64 size) {
+        if (output.size() + size > IdentifyOutputLimit)
+            return false;
+        output.append(data, int(size));
+        return true;
+    });
+    if (!runner.run())
+        return QStringList();
+    return QString::fromUtf8(output).trimmed().split(QStringLiteral("::"));
+}
+
+Image32::Image32(const QString &fileName, const QString &options, int pixelDepth,
+                 const std::atomic_bool *interrupt)
+{
+    const QStringList fields = identifyImage(fileName, interrupt);
+    if (fields.size() != 4)
+        throw Image32Exception(Image32Exception::ReadFailed, fileName);
+    width = fields.at(0).toInt();
+    height = fields.at(1).toInt();
+    if (pixelDepth == -1) {
+        // The samples come as 8 or 16 bits; a file of fewer or more bits per sample is scaled by the tool.
+        const int fileDepth = fields.at(2).toInt();
+        if (fileDepth <= 0)
+            throw Image32Exception(Image32Exception::ReadFailed, fileName);
+        depth = fileDepth <= 8 ? 8 : 16;
+        channels = fields.at(3) == QLatin1String("gray") ? 1 : 3;
+    } else {
+        applyPixelDepth(pixelDepth, depth, channels);
+    }
+    allocate(fileName, false);
+
+    try {
+        readSamples(fileName, options, interrupt);
+    } catch (...) {
+        delete[] samples;
+        samples = nullptr;
+        throw;
+    }
+}
+
+void Image32::readSamples(const QString &fileName, const QString &options, const std::atomic_bool *interrupt)
+{
+    // Checked again right before the read: the file may have gone since it was identified.
+    if (!QFileInfo(fileName).isFile() || channelMap.isEmpty())
+        throw Image32Exception(Image32Exception::ReadFailed, fileName);
+
+    const ToolInput input(fileName);
+    if (input.path().isEmpty())
+        throw Image32Exception(Image32Exception::ReadFailed, fileName);
+    QStringList arguments{input.path(), QStringLiteral("-depth"), QString::number(depth)};
+    arguments << splitOptions(options);
+    // The stream is taken low byte first whatever the tool's own habit.
+    arguments << QStringLiteral("-endian") << QStringLiteral("LSB") << channelMap + QStringLiteral(":-");
+
+    ToolRunner runner(ToolRunner::locate(QStringLiteral("convert")), arguments);
+    runner.setInterrupt(interrupt);
+
+    // The stream goes straight into the samples, piece by piece; only a piece is ever buffered.
+    qint32 filled = 0;
+    bool haveLowByte = false;
+    quint32 lowByte = 0;
+    const bool wide = depth == 16;
+    runner.setOutputSink([&](const char *data, qint64 size) {
+        const uchar *bytes = reinterpret_cast<const uchar *>(data);
+        qint64 i = 0;
+        if (!wide) {
+            const qint64 n = std::min<qint64>(size, sampleCount - filled);
+            for (; i < n; ++i)
+                samples[filled + i] = bytes[i];
+            filled += qint32(n);
+            return true;
+        }
+        if (haveLowByte && size > 0 && filled < sampleCount) {
+            samples[filled++] = lowByte | (quint32(bytes[0]) << 8);
+            haveLowByte = false;
+            i = 1;
+        }
+        const qint64 pairs = std::min<qint64>((size - i) / 2, sampleCount - filled);
+        quint32 *out = samples + filled;
+        const uchar *in = bytes + i;
+        for (qint64 k = 0; k < pairs; ++k)
+            out[k] = in[2 * k] | (quint32(in[2 * k + 1]) << 8);
+        filled += qint32(pairs);
+        i += 2 * pairs;
+        if (i < size && filled < sampleCount && size - i == 1) {
+            lowByte = bytes[i];
+            haveLowByte = true;
+        }
+        return true;
+    });
+
+    if (!runner.run() || filled != sampleCount || reportsDamage(runner.errorOutput()))
+        throw Image32Exception(Image32Exception::ReadFailed, fileName);
+}

@@ -1,0 +1,202 @@
+// Writing an image: through Qt's image writer, the own 16-bit TIFF writer, or a tool.
+#include "image32.h"
+
+#include "atomicfilewriter.h"
+#include "image32detail.h"
+#include "toolinput.h"
+#include "toolrunner.h"
+#include "toolwarnings.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
+
+using image32detail::splitOptions;
+
+namespace {
+
+const int ConvertPiece = 64 * 1024;
+const int TiffShortMax = 65535;
+
+} // namespace
+
+void Image32::save(const QString &fileName, const char *format, int quality) const
+{
+    QImage::Format imageFormat;
+    switch (channels) {
+    case 1: imageFormat = QImage::Format_Grayscale8; break;
+    case 3: imageFormat = QImage::Format_RGB888; break;
+    default: imageFormat = QImage::Format_RGBA8888; break;
+    }
+    if (sampleCount <= 0 || (channels != 1 && channels != 3 && channels != 4))
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+
+    QByteArray encoded;
+    {
+        std::unique_ptr<uchar[]> bytes(new (std::nothrow) uchar[size_t(sampleCount)]);
+        if (!bytes)
+            throw Image32Exception(Image32Exception::WriteFailed, fileName);
+        const int shift = std::max(0, depth - 8);
+        for (qint32 i = 0; i < sampleCount; ++i)
+            bytes[size_t(i)] = uchar(samples[i] >> shift);
+
+        // Rows follow each other without padding.
+        const QImage image(bytes.get(), width, height, width * channels, imageFormat);
+        const QByteArray formatName = format ? QByteArray(format).toLower()
+                                             : QFileInfo(fileName).suffix().toLatin1().toLower();
+        // Encoded in memory first: the file writer then checks every byte that reaches the disk.
+        QBuffer buffer(&encoded);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, formatName);
+        writer.setQuality(quality);
+        if (image.isNull() || !writer.write(image) || encoded.isEmpty())
+            throw Image32Exception(Image32Exception::WriteFailed, fileName);
+    }
+
+    AtomicFileWriter file(fileName);
+    if (!file.open() || !file.write(encoded.constData(), encoded.size()) || !file.commit())
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+}
+
+void Image32::saveTiff16(const QString &fileName) const
+{
+    if (channels != 3) {
+        writeWithTool(fileName, QStringLiteral("-depth 16"));
+        return;
+    }
+    // Width and height are SHORT fields, the offsets LONG ones.
+    const quint64 n = quint64(sampleCount);
+    const quint64 directory = 8 + 2 * n;
+    if (width <= 0 || height <= 0 || width > TiffShortMax || height > TiffShortMax || sampleCount <= 0
+        || directory + 244 > Q_UINT64_C(0xFFFFFFFF) || (depth != 8 && depth != 16))
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+
+    auto put16 = [](uchar *at, quint32 value) {
+        at[0] = uchar(value);
+        at[1] = uchar(value >> 8);
+    };
+    auto put32 = [](uchar *at, quint32 value) {
+        at[0] = uchar(value);
+        at[1] = uchar(value >> 8);
+        at[2] = uchar(value >> 16);
+        at[3] = uchar(value >> 24);
+    };
+
+    AtomicFileWriter file(fileName);
+    if (!file.open())
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+
+    uchar header[8] = {0x49, 0x49};
+    put16(header + 2, 42);
+    put32(header + 4, quint32(directory));
+    bool ok = file.write(reinterpret_cast<const char *>(header), sizeof header);
+
+    // The samples are converted and written a piece at a time, never as a second whole copy.
+    const int shift = 16 - depth;
+    std::vector<uchar> piece(size_t(ConvertPiece) * 2);
+    for (qint32 start = 0; ok && start < sampleCount; start += ConvertPiece) {
+        const qint32 count = std::min(ConvertPiece, sampleCount - start);
+        for (qint32 k = 0; k < count; ++k)
+            put16(piece.data() + 2 * k, (samples[start + k] << shift) & 0xFFFF);
+        ok = file.write(reinterpret_cast<const char *>(piece.data()), qint64(count) * 2);
+    }
+
+    uchar tail[244] = {};
+    put16(tail, 11);
+    const struct { quint16 tag, type; quint32 count, value; } entries[11] = {
+        {256, 3, 1, quint32(width)},
+        {257, 3, 1, quint32(height)},
+        {258, 3, 3, quint32(directory + 138)},
+        {259, 3, 1, 1},
+        {262, 3, 1, 2},
+        {266, 3, 1, 1},
+        {273, 4, 1, 8},
+        {274, 3, 1, 1},
+        {277, 3, 1, 3},
+        {279, 4, 1, quint32(2 * n)},
+        {284, 3, 1, 1},
+    };
+    for (int e = 0; e < 11; ++e) {
+        uchar *entry = tail + 2 + 12 * e;
+        put16(entry, entries[e].tag);
+        put16(entry + 2, entries[e].type);
+        put32(entry + 4, entries[e].count);
+        put32(entry + 8, entries[e].value);
+    }
+    // Offset 134 holds 0 (no further directory); the three BitsPerSample values follow.
+    put16(tail + 138, 16);
+    put16(tail + 140, 16);
+    put16(tail + 142, 16);
+
+    if (!ok || !file.write(reinterpret_cast<const char *>(tail), sizeof tail) || !file.commit())
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+}
+
+void Image32::writeWithTool(const QString &fileName, const QString &options) const
+{
+    if (channelMap.isEmpty() || (depth != 8 && depth != 16) || sampleCount <= 0)
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+
+    // The tool writes into a temporary name of our own making in the destination folder and runs
+    // there, so that nothing in the folder or file name ('%', brackets, ':') can redirect it. The
+    // format comes from the destination's extension; an unusual one is handed over as TIFF, the
+    // format this writer exists for.
+    const QString suffix = QFileInfo(fileName).suffix();
+    static const QRegularExpression plainSuffix(QStringLiteral("^[A-Za-z0-9]{1,8}$"));
+    const bool suffixUsable = plainSuffix.match(suffix).hasMatch();
+    AtomicFileWriter output(fileName, suffixUsable ? suffix : QString());
+    if (!output.open())
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+    output.closeForTool();
+    const QFileInfo outputInfo(output.temporaryFileName());
+    const QString folder = outputInfo.absolutePath();
+
+    QTemporaryFile raw(QDir(folder).filePath(QStringLiteral(".velumen-XXXXXX.raw")));
+    if (!raw.open())
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+
+    const int bytesPerSample = depth / 8;
+    std::vector<uchar> piece(size_t(ConvertPiece) * 2);
+    for (qint32 start = 0; start < sampleCount; start += ConvertPiece) {
+        const qint32 count = std::min(ConvertPiece, sampleCount - start);
+        for (qint32 k = 0; k < count; ++k) {
+            const quint32 value = samples[start + k];
+            if (bytesPerSample == 1) {
+                piece[size_t(k)] = uchar(value);
+            } else {
+                piece[size_t(2 * k)] = uchar(value);
+                piece[size_t(2 * k + 1)] = uchar(value >> 8);
+            }
+        }
+        if (!AtomicFileWriter::writeAll(raw, reinterpret_cast<const char *>(piece.data()),
+                                        qint64(count) * bytesPerSample))
+            throw Image32Exception(Image32Exception::WriteFailed, fileName);
+    }
+    if (!raw.flush())
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+    raw.close();
+
+    const QString here = QStringLiteral(".") + QDir::separator();
+    QStringList arguments{QStringLiteral("-size"),
+                          QStringLiteral("%1x%2").arg(width).arg(height),
+                          QStringLiteral("-depth"), QString::number(depth),
+                          QStringLiteral("-endian"), QStringLiteral("LSB"),
+                          channelMap + QLatin1Char(':') + here + QFileInfo(raw.fileName()).fileName()};
+    arguments << splitOptions(options);
+    arguments << (suffixUsable ? QString() : QStringLiteral("tiff:")) + here + outputInfo.fileName();
+
+    ToolRunner runner(ToolRunner::locate(QStringLiteral("convert")), arguments);
+    runner.setWorkingDirectory(folder);
+    if (!runner.run() || reportsDamage(runner.errorOutput()) || QFileInfo(outputInfo.filePath()).size() <= 0
+        || !output.commit())
+        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+}

@@ -1,0 +1,28 @@
+#ifndef VELUMEN_STACKJOB_H
+#define VELUMEN_STACKJOB_H
+
+#include "namepattern.h"
+#include "stackplan.h"
+
+#include <QString>
+#include <QStringList>
+
+// Everything the worker needs for one run: made by the window when Begin is pressed, or by the
+// batch front end from its options, and handed to ExecuteThread::setJob.
+struct StackJob
+{
+    QStringList sourceImages;
+    QStringList destinationImages;
+    StackPlan stackPlan;
+    int stackMethod = 0;    // 0 lighten, 1 darken, 2 mean
+    int format = 0;         // 0 JPEG, 1 PNG, 2 TIFF, 3 16-bit TIFF
+    int compression = 92;   // JPEG quality
+};
+
+// The job for these sources and settings: the plan, and one destination path per destination
+// image made from the folder and the name pattern.
+StackJob buildStackJob(const QStringList &sourceImages, const StackSettings &settings,
+                       const QString &destinationFolder, const NamePattern &namePattern,
+                       int stackMethod, int format, int compression);
+
+#endif
