@@ -1,6 +1,7 @@
 #include "executethread.h"
 
 #include "image32.h"
+#include "jobpreflight.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -35,19 +36,6 @@ QString weightArguments(double weight, int stackMethod)
     if (stackMethod == Darken)
         return QString("-function Polynomial %1,%2").arg(weightText, QString::number(1.0 - weight, 'g', 6));
     return QString("-function Polynomial %1,0.0").arg(weightText);
-}
-
-// Two names of the same file compare equal: canonical paths where the file exists, absolute
-// cleaned paths otherwise.
-QString resolvedPath(const QString &path)
-{
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    QString resolved = canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
-#ifdef Q_OS_WIN
-    resolved = resolved.toLower();
-#endif
-    return resolved;
 }
 
 } // namespace
@@ -148,7 +136,7 @@ void ExecuteThread::run()
 
         QSet<QString> resolvedSources;
         for (const QString &source : qAsConst(sourceImages))
-            resolvedSources.insert(resolvedPath(source));
+            resolvedSources.insert(JobPreflight::resolvedPath(source));
 
         Image32 accumulator(width, height, 48);
         if (stackMethod == Darken)
@@ -235,7 +223,7 @@ void ExecuteThread::run()
             loading = false;
             currentFile = path;
             // Never overwrite a source of the job.
-            if (resolvedSources.contains(resolvedPath(path)))
+            if (resolvedSources.contains(JobPreflight::resolvedPath(path)))
                 throw Image32Exception(Image32Exception::WriteFailed, path);
 
             if (stackMethod == Mean) {
