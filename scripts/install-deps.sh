@@ -6,7 +6,6 @@ packages=(
     g++ cmake make
     qtbase5-dev qt5-image-formats-plugins
     imagemagick libtiff-tools
-    xvfb xdotool xauth
 )
 
 missing=()
