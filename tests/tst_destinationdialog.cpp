@@ -91,7 +91,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(dialog.data()) && !dialog->isModal());
         QTest::keyClicks(pattern, QStringLiteral("star"));
         part<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close)->click();
-        QVERIFY(!dialog->isVisible() && dialog->namePattern() == "star.jpg");
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(dialog->namePattern(), QStringLiteral("star.jpg"));
         for (const QString text : {"star.jpg", "a.b.tiff", "output"}) { // without a ".", all of it
             pattern->setText(text);
             dialog->show();
