@@ -5,7 +5,12 @@
 
 int main(int argc, char *argv[])
 {
+    // Scaled for the screen's pixel density, with the double-size icons on 200 % screens.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication application(argc, argv);
+    // Lets the desktop match the window to its launcher entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.velumen.Velumen"));
 
     // The resources live in a static library, so they are registered by hand.
     Q_INIT_RESOURCE(resources);
@@ -15,6 +20,10 @@ int main(int argc, char *argv[])
 #endif
 
     MainWindow window;
+    // Files and folders named on the command line (a file manager's "Open with") start chosen.
+    const QStringList leftOut = window.openFiles(QCoreApplication::arguments().mid(1));
+    for (const QString &path : leftOut)
+        qWarning("velumen: %s is neither an image file nor a folder; left out", qUtf8Printable(path));
     window.show();
     return application.exec();
 }

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "destinationdialog.h"
+#include "dialogtranslator.h"
 #include "executethread.h"
 #include "languagetext.h"
 
@@ -21,7 +22,8 @@ MainWindow::MainWindow(QWidget *parent)
       destinationDialog(new DestinationDialog(this)),
       sourceImages(),
       destinationFolder(),
-      executeThread(new ExecuteThread(this))
+      executeThread(new ExecuteThread(this)),
+      dialogTranslator(new DialogTranslator(this))
 {
     ui->setupUi(this);
 
@@ -47,6 +49,8 @@ MainWindow::MainWindow(QWidget *parent)
     // Emitted in the worker thread after run() has returned, so it arrives after every other
     // signal of that run.
     connect(executeThread, &QThread::finished, this, &MainWindow::runEnded);
+    connect(ui->sourceImages, &ImageListWidget::filesDropped, ui->sourceImagesButton,
+            &SelectImagesButton::chooseFiles);
 
     destinationFolder = destinationDialog->destinationFolder();
     updateOutput();
@@ -61,6 +65,8 @@ MainWindow::MainWindow(QWidget *parent)
     updateStackMethod();
     updateFadeMethod();
     destinationDialog->updateLanguage();
+
+    fitMinimumSize();
 }
 
 MainWindow::~MainWindow()
@@ -89,6 +95,11 @@ void MainWindow::stopWorker()
     if (reportsWanted)
         resetRunControls(0);
     reportsWanted = false;
+}
+
+QStringList MainWindow::openFiles(const QStringList &paths)
+{
+    return ui->sourceImagesButton->chooseFiles(paths);
 }
 
 void MainWindow::updateSourceImages(const QStringList &sourceImages)
@@ -332,6 +343,7 @@ void MainWindow::openReadme()
 void MainWindow::changeLanguage()
 {
     setCurrentLanguage(ui->language->currentIndex());
+    dialogTranslator->setLanguage(ui->language->currentIndex());
 
     ui->detailsLabel->setText(languageText(0));
     ui->languageGroupBox->setTitle(languageText(1));
@@ -405,4 +417,33 @@ StackSettings MainWindow::stackSettings() const
     settings.fadeOption1 = fadeMethodOption1Value;
     settings.fadeOption2 = fadeMethodOption2Value;
     return settings;
+}
+
+void MainWindow::fitMinimumSize()
+{
+    // Each group box keeps room for its longest texts in either language with all its option rows
+    // shown, so that neither a language switch nor a setting squeezes widgets into each other; the
+    // window's smallest size follows from the layouts as before (and grows for a long progress text).
+    const QList<QGroupBox *> boxes = centralWidget()->findChildren<QGroupBox *>();
+    const QList<QComboBox *> combos{ui->condition, ui->stackMethod, ui->fadeMethod};
+    const int condition = ui->condition->currentIndex();
+    const int fade = ui->fadeMethod->currentIndex();
+    const int language = ui->language->currentIndex();
+    ui->condition->setCurrentIndex(2);
+    ui->fadeMethod->setCurrentIndex(3);
+    QHash<QGroupBox *, QSize> sizes;
+    for (int other : {1 - language, language}) {
+        ui->language->setCurrentIndex(other);
+        // Makes the combo boxes measure the items they hold now rather than the first ones they saw.
+        for (QComboBox *combo : combos)
+            combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        for (QGroupBox *box : boxes)
+            sizes[box] = sizes.value(box).expandedTo(box->minimumSizeHint());
+    }
+    for (QComboBox *combo : combos)
+        combo->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
+    ui->condition->setCurrentIndex(condition);
+    ui->fadeMethod->setCurrentIndex(fade);
+    for (QGroupBox *box : boxes)
+        box->setMinimumSize(sizes.value(box));
 }

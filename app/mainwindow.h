@@ -11,6 +11,7 @@
 #include <QStringList>
 
 class DestinationDialog;
+class DialogTranslator;
 class ExecuteThread;
 class QCloseEvent;
 
@@ -27,6 +28,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Chooses image files and folders' images as the source chooser would (a drop on the source
+    // list does the same). Returns the paths left out: neither an image file nor a folder.
+    QStringList openFiles(const QStringList &paths);
 
 protected:
     // A run must not outlive the window that owns its worker.
@@ -64,6 +69,7 @@ private:
     void showError(const QString &message);
     void openFolder(const QString &folder);
     void stopWorker();
+    void fitMinimumSize();
 
     Ui::MainWindow *ui;
     DestinationDialog *destinationDialog;
@@ -92,6 +98,8 @@ private:
     int runGeneration = 0;
     bool jobPending = false;
     StackJob pendingJob;
+
+    DialogTranslator *dialogTranslator;
 };
 
 #endif

@@ -19,7 +19,35 @@ void SelectImagesButton::selectFiles()
     // Texts are looked up now so the chooser speaks the language current at the click.
     const QString filter = QStringLiteral("%1 (%2);;%3 (*.*)")
                                .arg(languageText(36), SourceFiles::nameFilters().join(QLatin1Char(' ')), languageText(37));
-    const QStringList files = QFileDialog::getOpenFileNames(this, languageText(35), m_path, filter);
+    choose(QFileDialog::getOpenFileNames(this, languageText(35), m_path, filter));
+}
+
+QStringList SelectImagesButton::chooseFiles(const QStringList &paths)
+{
+    QStringList leftOut;
+    choose(imageFiles(paths, &leftOut));
+    return leftOut;
+}
+
+QStringList SelectImagesButton::imageFiles(const QStringList &paths, QStringList *leftOut)
+{
+    QStringList files;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        const QString absolute = QDir::cleanPath(info.absoluteFilePath());
+        if (info.isDir())
+            files += SourceFiles::imagesInFolder(absolute);
+        else if (info.isFile() && SourceFiles::isImageName(path))
+            files.append(absolute);
+        else if (leftOut)
+            leftOut->append(path);
+    }
+    return files;
+}
+
+void SelectImagesButton::choose(const QStringList &files)
+{
+    // An empty choice is a cancelled one: the list, the count and the folders stay.
     if (files.isEmpty())
         return;
 

@@ -17,6 +17,17 @@ public:
     // The folder the next chooser opens in.
     QString path() const { return m_path; }
 
+    // The image files among `paths` as absolute paths, in the given order, each folder replaced by
+    // the images directly inside it in natural order. Paths that are neither an existing image file
+    // nor a folder go to `leftOut`.
+    static QStringList imageFiles(const QStringList &paths, QStringList *leftOut = nullptr);
+
+public slots:
+    // Chooses the image files of `paths` (as imageFiles) exactly as if the chooser had returned
+    // them; when there are none, nothing changes, as after a cancelled chooser. Returns the paths
+    // left out.
+    QStringList chooseFiles(const QStringList &paths);
+
 signals:
     void pathChanged(QString path);
     void selected(QStringList files);
@@ -26,6 +37,8 @@ private slots:
     void selectFiles();
 
 private:
+    void choose(const QStringList &files);
+
     QString m_path;
 };
 

@@ -1,0 +1,190 @@
+// Velumen as a desktop application: the installed files and the Debian package, files opened from
+// the command line or dropped on the source list, and Qt's own dialogs in Polish.
+
+#include "destinationdialog.h"
+#include "mainwindow.h"
+#include "sourcefiles.h"
+#include "widgettesthelpers.h"
+#include "windowtesthelpers.h"
+
+#include <QtTest>
+
+using namespace WidgetTest;
+
+namespace {
+
+// Runs a program to its end; returns its exit code, or -1 when it could not run.
+int run(const QString &program, const QStringList &arguments, QString *output = nullptr,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForFinished(300000))
+        return -1;
+    if (output)
+        *output = QString::fromUtf8(process.readAll());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// What a choice of source files shows: the list, the count, where the next chooser opens, the
+// destination folder and the destination names.
+QStringList choice(const MainWindow &window)
+{
+    QStringList state{child<QLabel>(&window, "sourceImagesCount")->text(),
+                      child<SelectImagesButton>(&window, "sourceImagesButton")->path(),
+                      window.findChild<DestinationDialog *>()->destinationFolder()};
+    for (const char *name : {"sourceImages", "destinationImages"}) {
+        const QListWidget *list = child<QListWidget>(&window, name);
+        for (int row = 0; row < list->count(); ++row)
+            state << list->item(row)->text();
+    }
+    return state;
+}
+
+// Drags `paths` over the source list and drops them; returns whether the list took the drag.
+bool drop(MainWindow &window, const QStringList &paths)
+{
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    QWidget *list = child<QListWidget>(&window, "sourceImages")->viewport();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &enter);
+    QDropEvent dropped(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &dropped);
+    return enter.isAccepted();
+}
+
+} // namespace
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir home;
+    QString file(const QString &name) const { return home.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(home.isValid());
+        useOwnDialogsAndHome(home.path());
+        QVERIFY(QDir(home.path()).mkpath("frames/sub") && QDir(home.path()).mkpath("empty"));
+        QImage image(8, 6, QImage::Format_RGB32);
+        image.fill(Qt::darkBlue);
+        for (const char *name : {"frames/frame10.png", "frames/frame9.jpg", "frames/Frame1.tif", "frames/sub/frame0.png"})
+            QVERIFY(image.save(file(name)));
+        QFile notes(file("frames/notes.txt"));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+    }
+
+    void installedTree()
+    {
+        QTemporaryDir root;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("DESTDIR", root.path());
+        QString output;
+        QVERIFY2(run(VELUMEN_CMAKE, {"--install", VELUMEN_BUILD_DIR, "--prefix", "/usr"}, &output, environment) == 0,
+                 qPrintable(output));
+        const QString usr = root.filePath("usr/"), id = "io.github.velumen.Velumen";
+        QStringList programs{"velumen"};
+        if (VELUMEN_HAS_STACK)
+            programs << "velumen-stack";
+        for (const QString &program : programs)
+            QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), qPrintable(program));
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+            QCOMPARE(QImage(usr + QString("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(), QSize(size, size));
+        QVERIFY(QFileInfo::exists(usr + "share/icons/hicolor/scalable/apps/" + id + ".svg"));
+        const QString entry = usr + "share/applications/" + id + ".desktop", info = usr + "share/metainfo/" + id + ".metainfo.xml";
+        QVERIFY2(run("desktop-file-validate", {entry}, &output) == 0 && output.isEmpty(), qPrintable(output));
+        QVERIFY2(run("appstreamcli", {"validate", "--no-net", info}, &output) == 0, qPrintable(output));
+        // The entry opens every kind of file the chooser offers, and shows the installed icon.
+        QFile entryFile(entry);
+        QVERIFY(entryFile.open(QIODevice::ReadOnly));
+        QStringList types;
+        for (const QString &filter : SourceFiles::nameFilters())
+            types << QMimeDatabase().mimeTypeForFile(filter, QMimeDatabase::MatchExtension).name();
+        types.removeDuplicates();
+        const QString text = QString::fromUtf8(entryFile.readAll());
+        for (const QString &line : QStringList{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;",
+                                    "MimeType=" + types.join(';') + ';'})
+            QVERIFY2(text.contains('\n' + line + '\n'), qPrintable(line));
+    }
+
+    void debianPackage()
+    {
+        QTemporaryDir out;
+        QString output, depends;
+        QVERIFY2(run(VELUMEN_CPACK, {"-G", "DEB", "-B", out.path(), "--config", VELUMEN_BUILD_DIR "/CPackConfig.cmake"},
+                     &output) == 0, qPrintable(output));
+        const QStringList debs = QDir(out.path()).entryList({"velumen_*.deb"});
+        QCOMPARE(debs.size(), 1);
+        QCOMPARE(run("dpkg-deb", {"-f", out.filePath(debs.first()), "Depends"}, &depends), 0);
+        for (const char *package : {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5", "libqt5core5a"})
+            QVERIFY2(depends.contains(QRegularExpression(QString("(^|, )%1( |,|$)").arg(package))), qPrintable(depends));
+        QCOMPARE(run("dpkg-deb", {"-c", out.filePath(debs.first())}, &output), 0);
+        QVERIFY(output.contains("./usr/bin/velumen\n") && output.contains("./usr/share/applications/io.github.velumen.Velumen.desktop"));
+    }
+
+    void openedAndDroppedFilesMatchTheChooser()
+    {
+        const QStringList frames{file("frames/Frame1.tif"), file("frames/frame9.jpg"), file("frames/frame10.png")};
+        MainWindow chosen, opened, relative, dropped;
+        clickChooser(*child<SelectImagesButton>(&chosen, "sourceImagesButton"), [&](QFileDialog *dialog) {
+            dialog->setDirectory(file("frames"));
+            dialog->findChild<QLineEdit *>("fileNameEdit")->setText("\"Frame1.tif\" \"frame9.jpg\" \"frame10.png\"");
+            acceptAsIs(dialog);
+        });
+        QVERIFY(choice(chosen).contains(frames.last()));
+        // A folder gives its own images (not its subfolders') in natural order.
+        QCOMPARE(opened.openFiles({file("frames")}), QStringList());
+        QCOMPARE(choice(opened), choice(chosen));
+        // Names relative to the working folder; what is neither image nor folder is left out.
+        QDir::setCurrent(file("frames"));
+        QCOMPARE(relative.openFiles({"Frame1.tif", "notes.txt", "frame9.jpg", "gone.png", "./frame10.png"}),
+                 QStringList({"notes.txt", "gone.png"}));
+        QCOMPARE(choice(relative), choice(chosen));
+        QVERIFY(drop(dropped, frames + QStringList(file("frames/notes.txt"))));
+        QCOMPARE(choice(dropped), choice(chosen));
+        // Nothing usable changes nothing: the list refuses the drag, or finds no image in the folder.
+        QVERIFY(!drop(dropped, {file("frames/notes.txt")}));
+        QVERIFY(drop(dropped, {file("empty")}));
+        QCOMPARE(opened.openFiles({file("empty")}), QStringList());
+        QCOMPARE(choice(dropped), choice(chosen));
+        QCOMPARE(choice(opened), choice(chosen));
+    }
+
+    void qtDialogsFollowTheLanguage()
+    {
+        MainWindow window;
+        auto *language = child<QComboBox>(&window, "language");
+        // "Look in", the columns and the buttons of the file and the folder chooser.
+        auto texts = [&](const char *button) {
+            QStringList seen;
+            clickChooser(*child<QAbstractButton>(&window, button), [&](QFileDialog *dialog) {
+                seen << dialog->findChild<QLabel *>("lookInLabel")->text();
+                auto *view = dialog->findChild<QTreeView *>("treeView");
+                for (int column = 0; column < 2; ++column)
+                    seen << view->model()->headerData(column, Qt::Horizontal).toString();
+                for (QAbstractButton *b : dialog->findChild<QDialogButtonBox *>("buttonBox")->buttons())
+                    seen << b->text();
+            });
+            return seen.join('|');
+        };
+        const QString fileEnglish = texts("sourceImagesButton"), folderEnglish = texts("destinationFolderButton");
+        QCOMPARE(fileEnglish, "Look in:|Name|Size|&Open|Cancel");
+        language->setCurrentIndex(1);
+        QCOMPARE(texts("sourceImagesButton"), "Szukaj w:|Nazwa|Rozmiar|&Otwórz|Anuluj");
+        QCOMPARE(texts("destinationFolderButton"), "Szukaj w:|Nazwa|Rozmiar|&Wybierz|Anuluj");
+        language->setCurrentIndex(0);
+        QCOMPARE(texts("sourceImagesButton"), fileEnglish);
+        QCOMPARE(texts("destinationFolderButton"), folderEnglish);
+    }
+};
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
