@@ -421,9 +421,10 @@ StackSettings MainWindow::stackSettings() const
 
 void MainWindow::fitMinimumSize()
 {
-    // Each group box keeps room for its longest texts in either language with all its option rows
-    // shown, so that neither a language switch nor a setting squeezes widgets into each other; the
-    // window's smallest size follows from the layouts as before (and grows for a long progress text).
+    // Each group box keeps the width of its longest texts in either language with all its option
+    // rows shown, so that a language switch or a setting never squeezes widgets into each other;
+    // the window's smallest size follows from the layouts as before (its height grows with the
+    // rows shown, its width with a long progress text).
     const QList<QGroupBox *> boxes = centralWidget()->findChildren<QGroupBox *>();
     const QList<QComboBox *> combos{ui->condition, ui->stackMethod, ui->fadeMethod};
     const int condition = ui->condition->currentIndex();
@@ -431,19 +432,21 @@ void MainWindow::fitMinimumSize()
     const int language = ui->language->currentIndex();
     ui->condition->setCurrentIndex(2);
     ui->fadeMethod->setCurrentIndex(3);
-    QHash<QGroupBox *, QSize> sizes;
+    QHash<QGroupBox *, int> widths;
     for (int other : {1 - language, language}) {
         ui->language->setCurrentIndex(other);
         // Makes the combo boxes measure the items they hold now rather than the first ones they saw.
         for (QComboBox *combo : combos)
             combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         for (QGroupBox *box : boxes)
-            sizes[box] = sizes.value(box).expandedTo(box->minimumSizeHint());
+            widths[box] = qMax(widths.value(box), box->minimumSizeHint().width());
     }
     for (QComboBox *combo : combos)
         combo->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
     ui->condition->setCurrentIndex(condition);
     ui->fadeMethod->setCurrentIndex(fade);
     for (QGroupBox *box : boxes)
-        box->setMinimumSize(sizes.value(box));
+        box->setMinimumWidth(widths.value(box));
+    // The preview asks for no height of its own and would vanish in the smallest window.
+    ui->previewWidget->setMinimumHeight(ui->previewWidget->fontMetrics().height() * 6);
 }

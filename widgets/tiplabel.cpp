@@ -3,7 +3,7 @@
 #include "tipdialog.h"
 
 #include <QCursor>
-#include <QImage>
+#include <QIcon>
 #include <QPixmap>
 
 // The resources are compiled into this static library, whose registration object would not be
@@ -19,7 +19,8 @@ TipLabel::TipLabel(QWidget *parent)
 {
     initWidgetResources();
     setText(QString());
-    setPixmap(QPixmap::fromImage(QImage(QStringLiteral(":/rc/help.png"))));
+    // Through QIcon, so that a 200 % screen gets the double-size drawing.
+    setPixmap(QIcon(QStringLiteral(":/rc/help.png")).pixmap(QSize(12, 12)));
     setCursor(Qt::PointingHandCursor);
 }
 
