@@ -13,19 +13,16 @@ using namespace WidgetTest;
 
 namespace {
 
-// Runs a program to its end; returns its exit code, or -1 when it could not run.
-int run(const QString &program, const QStringList &arguments, QString *output = nullptr,
-        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+// Runs a program to its end; returns its exit code, or -1 when it could not run or crashed.
+int run(const QString &program, const QStringList &arguments, QString *output = nullptr)
 {
     QProcess process;
-    process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(program, arguments);
-    if (!process.waitForFinished(300000))
-        return -1;
+    const bool ended = process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit;
     if (output)
         *output = QString::fromUtf8(process.readAll());
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return ended ? process.exitCode() : -1;
 }
 
 // What a choice of source files shows: the list, the count, where the next chooser opens, the
@@ -85,33 +82,30 @@ private slots:
     void installedTree()
     {
         QTemporaryDir root;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("DESTDIR", root.path());
         QString output;
-        QVERIFY2(run(VELUMEN_CMAKE, {"--install", VELUMEN_BUILD_DIR, "--prefix", "/usr"}, &output, environment) == 0,
-                 qPrintable(output));
+        qputenv("DESTDIR", root.path().toLocal8Bit());
+        const int installed = run(VELUMEN_CMAKE, {"--install", VELUMEN_BUILD_DIR, "--prefix", "/usr"}, &output);
+        qunsetenv("DESTDIR");
+        QVERIFY2(installed == 0, qPrintable(output));
         const QString usr = root.filePath("usr/"), id = "io.github.velumen.Velumen";
-        QStringList programs{"velumen"};
-        if (VELUMEN_HAS_STACK)
-            programs << "velumen-stack";
-        for (const QString &program : programs)
-            QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), qPrintable(program));
+        for (const char *program : {"velumen", VELUMEN_HAS_STACK ? "velumen-stack" : "velumen"})
+            QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), program);
         for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
             QCOMPARE(QImage(usr + QString("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(), QSize(size, size));
         QVERIFY(QFileInfo::exists(usr + "share/icons/hicolor/scalable/apps/" + id + ".svg"));
-        const QString entry = usr + "share/applications/" + id + ".desktop", info = usr + "share/metainfo/" + id + ".metainfo.xml";
-        QVERIFY2(run("desktop-file-validate", {entry}, &output) == 0 && output.isEmpty(), qPrintable(output));
-        QVERIFY2(run("appstreamcli", {"validate", "--no-net", info}, &output) == 0, qPrintable(output));
+        QFile entry(usr + "share/applications/" + id + ".desktop");
+        QVERIFY2(run("desktop-file-validate", {entry.fileName()}, &output) == 0 && output.isEmpty(), qPrintable(output));
+        QVERIFY2(run("appstreamcli", {"validate", "--no-net", usr + "share/metainfo/" + id + ".metainfo.xml"}, &output) == 0,
+                 qPrintable(output));
         // The entry opens every kind of file the chooser offers, and shows the installed icon.
-        QFile entryFile(entry);
-        QVERIFY(entryFile.open(QIODevice::ReadOnly));
         QStringList types;
         for (const QString &filter : SourceFiles::nameFilters())
             types << QMimeDatabase().mimeTypeForFile(filter, QMimeDatabase::MatchExtension).name();
         types.removeDuplicates();
-        const QString text = QString::fromUtf8(entryFile.readAll());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
         for (const QString &line : QStringList{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;",
-                                    "MimeType=" + types.join(';') + ';'})
+                                               "MimeType=" + types.join(';') + ';'})
             QVERIFY2(text.contains('\n' + line + '\n'), qPrintable(line));
     }
 
@@ -121,12 +115,10 @@ private slots:
         QString output, depends;
         QVERIFY2(run(VELUMEN_CPACK, {"-G", "DEB", "-B", out.path(), "--config", VELUMEN_BUILD_DIR "/CPackConfig.cmake"},
                      &output) == 0, qPrintable(output));
-        const QStringList debs = QDir(out.path()).entryList({"velumen_*.deb"});
-        QCOMPARE(debs.size(), 1);
-        QCOMPARE(run("dpkg-deb", {"-f", out.filePath(debs.first()), "Depends"}, &depends), 0);
+        const QString deb = out.filePath(QDir(out.path()).entryList({"velumen_*.deb"}).value(0));
+        QVERIFY(run("dpkg-deb", {"-f", deb, "Depends"}, &depends) == 0 && run("dpkg-deb", {"-c", deb}, &output) == 0);
         for (const char *package : {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5", "libqt5core5a"})
             QVERIFY2(depends.contains(QRegularExpression(QString("(^|, )%1( |,|$)").arg(package))), qPrintable(depends));
-        QCOMPARE(run("dpkg-deb", {"-c", out.filePath(debs.first())}, &output), 0);
         QVERIFY(output.contains("./usr/bin/velumen\n") && output.contains("./usr/share/applications/io.github.velumen.Velumen.desktop"));
     }
 
@@ -175,14 +167,12 @@ private slots:
             });
             return seen.join('|');
         };
-        const QString fileEnglish = texts("sourceImagesButton"), folderEnglish = texts("destinationFolderButton");
-        QCOMPARE(fileEnglish, "Look in:|Name|Size|&Open|Cancel");
+        QCOMPARE(texts("sourceImagesButton"), "Look in:|Name|Size|&Open|Cancel");
         language->setCurrentIndex(1);
         QCOMPARE(texts("sourceImagesButton"), "Szukaj w:|Nazwa|Rozmiar|&Otwórz|Anuluj");
         QCOMPARE(texts("destinationFolderButton"), "Szukaj w:|Nazwa|Rozmiar|&Wybierz|Anuluj");
         language->setCurrentIndex(0);
-        QCOMPARE(texts("sourceImagesButton"), fileEnglish);
-        QCOMPARE(texts("destinationFolderButton"), folderEnglish);
+        QCOMPARE(texts("sourceImagesButton"), "Look in:|Name|Size|&Open|Cancel");
     }
 };
 
