@@ -16,7 +16,7 @@ if(VELUMEN_DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     set(VELUMEN_LIBRARY_DEPENDS "")
 else()
-    set(VELUMEN_LIBRARY_DEPENDS "libqt5widgets5 (>= 5.12), libqt5gui5 (>= 5.12), libqt5core5a (>= 5.12), ")
+    set(VELUMEN_LIBRARY_DEPENDS "libqt5widgets5 (>= 5.15), libqt5gui5 (>= 5.15), libqt5core5a (>= 5.15), ")
 endif()
 # ImageMagick reads every source image; the TIFF writer of the image toolkit is a plugin.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${VELUMEN_LIBRARY_DEPENDS}imagemagick, qt5-image-formats-plugins")
