@@ -138,6 +138,30 @@ private slots:
         QCOMPARE(choice(opened), choice(chosen));
     }
 
+    // In either language, with or without the option rows, the window cuts no widget short: neither
+    // at the size it has when the language or the rows change, nor at its smallest.
+    void windowCutsNothing()
+    {
+        MainWindow window;
+        window.show();
+        const auto cutsNothing = [&] {
+            QApplication::processEvents();
+            for (QWidget *w : window.findChildren<QWidget *>(QRegularExpression("^(?!qt_).")))
+                if (w->isVisible() && (w->width() < w->minimumSizeHint().width() || w->height() < qMax(1, w->minimumSizeHint().height())))
+                    return w->objectName();
+            return QString();
+        };
+        for (int rows : {3, 0})
+            for (int language : {1, 0}) {
+                child<QComboBox>(&window, "condition")->setCurrentIndex(rows ? 2 : 0);
+                child<QComboBox>(&window, "fadeMethod")->setCurrentIndex(rows);
+                child<QComboBox>(&window, "language")->setCurrentIndex(language);
+                QCOMPARE(cutsNothing(), QString());
+                window.resize(1, 1);
+                QCOMPARE(cutsNothing(), QString());
+            }
+    }
+
     void qtDialogsFollowTheLanguage()
     {
         MainWindow window;
