@@ -9,6 +9,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Velumen stacks series of photographs taken from a fixed camera into new images: star trails,\nlight trails, averaged long exposures and the growing timelapse of the stack.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The build keeps debug information; the package does not need it.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/velumen/velumen")
 find_program(VELUMEN_DPKG_SHLIBDEPS dpkg-shlibdeps)
