@@ -12,7 +12,7 @@ done
 # The window icon, with a double-size variant for 200 % screens, and the Windows icon resource.
 cp "$here/icons/128/io.github.velumen.Velumen.png" "$here/../rc/velumen.png"
 cp "$here/icons/256/io.github.velumen.Velumen.png" "$here/../rc/velumen@2x.png"
-convert "$here/icons/16/io.github.velumen.Velumen.png" "$here/icons/32/io.github.velumen.Velumen.png" \
+convert "$here/icons/32/io.github.velumen.Velumen.png" "$here/icons/16/io.github.velumen.Velumen.png" \
     -define icon:format=bmp "$here/../rc/velumen.ico"
 # The help mark's double-size variant (help.png itself is drawn by hand at 12 px).
 rsvg-convert -w 24 -h 24 "$here/../rc/help.svg" -o "$here/../rc/help@2x.png"
