@@ -19,7 +19,8 @@ void DialogTranslator::setLanguage(int language)
         // Debian keeps Qt's catalogues in Qt's translations folder; a Windows build carries them
         // in "translations" beside the program.
         installed = load(QStringLiteral("qtbase_pl"), QLibraryInfo::location(QLibraryInfo::TranslationsPath))
-            || load(QStringLiteral("qtbase_pl"), QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
+            || load(QStringLiteral("qtbase_pl"),
+                    QCoreApplication::applicationDirPath() + QStringLiteral("/translations"));
         if (installed)
             QCoreApplication::installTranslator(this);
     }

@@ -13,8 +13,8 @@ using namespace WidgetTest;
 
 namespace {
 
-// Runs a program to its end; returns its exit code, or -1 when it could not run or crashed.
-int run(const QString &program, const QStringList &arguments, QString *output = nullptr)
+// Runs a program to its end; true when it exited with 0. `output` gets what it printed.
+bool run(const QString &program, const QStringList &arguments, QString *output = nullptr)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -22,19 +22,19 @@ int run(const QString &program, const QStringList &arguments, QString *output = 
     const bool ended = process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit;
     if (output)
         *output = QString::fromUtf8(process.readAll());
-    return ended ? process.exitCode() : -1;
+    return ended && process.exitCode() == 0;
 }
 
-// What a choice of source files shows: the list, the count, where the next chooser opens, the
-// destination folder and the destination names.
+// What a choice of source files shows: the count, where the next chooser opens, the destination
+// folder (the destination names follow from these) and the list.
 QStringList choice(const MainWindow &window)
 {
     QStringList state{child<QLabel>(&window, "sourceImagesCount")->text(),
                       child<SelectImagesButton>(&window, "sourceImagesButton")->path(),
                       window.findChild<DestinationDialog *>()->destinationFolder()};
-    for (const char *name : {"sourceImages", "destinationImages"})
-        for (const QListWidgetItem *item : child<QListWidget>(&window, name)->findItems(QString(), Qt::MatchContains))
-            state << item->text();
+    const QListWidget *list = child<QListWidget>(&window, "sourceImages");
+    for (const QListWidgetItem *item : list->findItems(QString(), Qt::MatchContains))
+        state << item->text();
     return state;
 }
 
@@ -69,33 +69,37 @@ private slots:
         QVERIFY(QDir(home.path()).mkpath("frames/sub") && QDir(home.path()).mkpath("empty"));
         QImage image(8, 6, QImage::Format_RGB32);
         image.fill(Qt::darkBlue);
-        for (const char *name : {"frames/frame10.png", "frames/frame9.jpg", "frames/Frame1.tif", "frames/sub/frame0.png"})
-            QVERIFY(image.save(file(name)));
+        for (const char *name : {"frame10.png", "frame9.jpg", "Frame1.tif", "sub/frame0.png"})
+            QVERIFY(image.save(file("frames/") + name));
         QVERIFY(image.save(file("frames/notes.txt"), "PNG")); // an image, but not by its name
     }
 
     // The Debian package: what it needs, and the tree it installs (the same rules cmake --install runs).
     void package()
     {
-        QTemporaryDir out;
-        QString output, depends;
-        QVERIFY2(run(VELUMEN_CPACK, {"-G", "DEB", "-B", out.path(), "--config", VELUMEN_BUILD_DIR "/CPackConfig.cmake"},
-                     &output) == 0, qPrintable(output));
-        const QString deb = out.filePath(QDir(out.path()).entryList({"velumen_*.deb"}).value(0));
-        QVERIFY(run("dpkg-deb", {"-f", deb, "Depends"}, &depends) == 0 && run("dpkg-deb", {"-x", deb, out.path()}) == 0);
-        for (const char *package : {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5", "libqt5core5a"})
-            QVERIFY2(depends.contains(QRegularExpression(QString("(^|, )%1( |,|$)").arg(package))), qPrintable(depends));
+        QTemporaryDir dir;
+        QString log, depends;
+        QVERIFY2(run(VELUMEN_CPACK, {"-G", "DEB", "-B", dir.path(), "--config", VELUMEN_CPACK_CONFIG}, &log),
+                 qPrintable(log));
+        const QString deb = dir.filePath(QDir(dir.path()).entryList({"velumen_*.deb"}).value(0));
+        QVERIFY(run("dpkg-deb", {"-f", deb, "Depends"}, &depends)
+                && run("dpkg-deb", {"-x", deb, dir.path()}));
+        const QStringList names = depends.split(QRegularExpression("[ ,|()]+"));
+        for (const char *name : {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5"})
+            QVERIFY2(names.contains(name), qPrintable(depends));
 
-        const QString usr = out.filePath("usr/"), id = "io.github.velumen.Velumen";
+        const QString usr = dir.filePath("usr/"), id = "io.github.velumen.Velumen";
         for (const char *program : {"velumen", VELUMEN_HAS_STACK ? "velumen-stack" : "velumen"})
             QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), program);
-        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-            QCOMPARE(QImage(usr + QString("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(), QSize(size, size));
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+            const QString icon = QString("share/icons/hicolor/%1x%1/apps/").arg(size) + id + ".png";
+            QCOMPARE(QImage(usr + icon).size(), QSize(size, size));
+        }
         QVERIFY(QFileInfo::exists(usr + "share/icons/hicolor/scalable/apps/" + id + ".svg"));
         QFile entry(usr + "share/applications/" + id + ".desktop");
-        QVERIFY2(run("desktop-file-validate", {entry.fileName()}, &output) == 0 && output.isEmpty(), qPrintable(output));
-        QVERIFY2(run("appstreamcli", {"validate", "--no-net", usr + "share/metainfo/" + id + ".metainfo.xml"}, &output) == 0,
-                 qPrintable(output));
+        QVERIFY2(run("desktop-file-validate", {entry.fileName()}, &log) && log.isEmpty(), qPrintable(log));
+        const QString info = usr + "share/metainfo/" + id + ".metainfo.xml";
+        QVERIFY2(run("appstreamcli", {"validate", "--no-net", info}, &log), qPrintable(log));
         // The entry opens every kind of file the chooser offers, and shows the installed icon.
         QStringList types;
         for (const QString &filter : SourceFiles::nameFilters())
@@ -103,18 +107,21 @@ private slots:
         types.removeDuplicates();
         QVERIFY(entry.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(entry.readAll());
-        for (const QString &line : QStringList{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;",
-                                               "MimeType=" + types.join(';') + ';'})
+        const QStringList lines{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;",
+                                "MimeType=" + types.join(';') + ';'};
+        for (const QString &line : lines)
             QVERIFY2(text.contains('\n' + line + '\n'), qPrintable(line));
     }
 
     void openedAndDroppedFilesMatchTheChooser()
     {
-        const QStringList frames{file("frames/Frame1.tif"), file("frames/frame9.jpg"), file("frames/frame10.png")};
+        const QString in = file("frames/");
+        const QStringList frames{in + "Frame1.tif", in + "frame9.jpg", in + "frame10.png"};
         MainWindow chosen, opened, relative, dropped;
         clickChooser(*child<SelectImagesButton>(&chosen, "sourceImagesButton"), [&](QFileDialog *dialog) {
             dialog->setDirectory(file("frames"));
-            dialog->findChild<QLineEdit *>("fileNameEdit")->setText("\"Frame1.tif\" \"frame9.jpg\" \"frame10.png\"");
+            dialog->findChild<QLineEdit *>("fileNameEdit")
+                ->setText(R"("Frame1.tif" "frame9.jpg" "frame10.png")");
             acceptAsIs(dialog);
         });
         QVERIFY(choice(chosen).contains(frames.last()));
@@ -144,9 +151,11 @@ private slots:
         window.show();
         const auto cutsNothing = [&] {
             QApplication::processEvents();
-            for (QWidget *w : window.findChildren<QWidget *>(QRegularExpression("^(?!qt_).")))
-                if (w->isVisible() && (w->width() < w->minimumSizeHint().width() || w->height() < qMax(1, w->minimumSizeHint().height())))
+            for (QWidget *w : window.findChildren<QWidget *>(QRegularExpression("^(?!qt_)."))) {
+                const QSize least = w->minimumSizeHint().expandedTo(QSize(0, 1));
+                if (w->isVisible() && (w->width() < least.width() || w->height() < least.height()))
                     return w->objectName();
+            }
             return QString();
         };
         for (int rows : {3, 0})
@@ -168,8 +177,9 @@ private slots:
         auto texts = [&](const char *button) {
             QStringList seen;
             clickChooser(*child<QAbstractButton>(&window, button), [&](QFileDialog *dialog) {
+                const QAbstractItemModel *files = dialog->findChild<QTreeView *>("treeView")->model();
                 seen << dialog->findChild<QLabel *>("lookInLabel")->text()
-                     << dialog->findChild<QTreeView *>("treeView")->model()->headerData(0, Qt::Horizontal).toString();
+                     << files->headerData(0, Qt::Horizontal).toString();
                 for (QAbstractButton *b : dialog->findChild<QDialogButtonBox *>("buttonBox")->buttons())
                     seen << b->text();
             });

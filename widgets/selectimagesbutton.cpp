@@ -17,8 +17,9 @@ SelectImagesButton::SelectImagesButton(QWidget *parent)
 void SelectImagesButton::selectFiles()
 {
     // Texts are looked up now so the chooser speaks the language current at the click.
-    const QString filter = QStringLiteral("%1 (%2);;%3 (*.*)")
-                               .arg(languageText(36), SourceFiles::nameFilters().join(QLatin1Char(' ')), languageText(37));
+    const QString filter =
+        QStringLiteral("%1 (%2);;%3 (*.*)")
+            .arg(languageText(36), SourceFiles::nameFilters().join(QLatin1Char(' ')), languageText(37));
     choose(QFileDialog::getOpenFileNames(this, languageText(35), m_path, filter));
 }
 
