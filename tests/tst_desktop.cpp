@@ -149,7 +149,8 @@ private slots:
     {
         MainWindow window;
         window.show();
-        const auto cutsNothing = [&] {
+        // The name of a widget smaller than it needs (or squeezed to nothing), if there is one.
+        const auto cutWidget = [&] {
             QApplication::processEvents();
             for (QWidget *w : window.findChildren<QWidget *>(QRegularExpression("^(?!qt_)."))) {
                 const QSize least = w->minimumSizeHint().expandedTo(QSize(0, 1));
@@ -163,9 +164,9 @@ private slots:
                 child<QComboBox>(&window, "condition")->setCurrentIndex(rows ? 2 : 0);
                 child<QComboBox>(&window, "fadeMethod")->setCurrentIndex(rows);
                 child<QComboBox>(&window, "language")->setCurrentIndex(language);
-                QCOMPARE(cutsNothing(), QString());
+                QCOMPARE(cutWidget(), QString());
                 window.resize(1, 1);
-                QCOMPARE(cutsNothing(), QString());
+                QCOMPARE(cutWidget(), QString());
             }
     }
 
