@@ -1,0 +1,52 @@
+#include "interruptwatch.h"
+
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "the signal handler needs a lock-free atomic");
+std::atomic_int receivedSignal{0};
+
+const int PollInterval = 50;
+
+void handleSignal(int signalNumber)
+{
+    receivedSignal.store(signalNumber);
+#ifdef Q_OS_WIN
+    // Windows resets the handler before calling it; a second Ctrl+C must not kill the run mid-write.
+    std::signal(signalNumber, handleSignal);
+#endif
+}
+
+} // namespace
+
+InterruptWatch::InterruptWatch(QObject *parent)
+    : QObject(parent), m_timer(new QTimer(this))
+{
+    std::signal(SIGINT, handleSignal);
+    std::signal(SIGTERM, handleSignal);
+    connect(m_timer, &QTimer::timeout, this, &InterruptWatch::poll);
+    m_timer->start(PollInterval);
+}
+
+InterruptWatch::~InterruptWatch()
+{
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+bool InterruptWatch::received()
+{
+    return receivedSignal.load() != 0;
+}
+
+void InterruptWatch::poll()
+{
+    if (!m_reported && received()) {
+        m_reported = true;
+        emit interrupted();
+    }
+}
