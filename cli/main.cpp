@@ -11,6 +11,9 @@
 // The batch front end: no display, no widgets; exit status 0 written, 1 failed, 2 usage, 130 interrupted.
 int main(int argc, char *argv[])
 {
+    // The image writer records the resolution Qt assumes: 96 dpi, as the window writes on a usual
+    // screen, rather than the 100 dpi Qt falls back to without any screen.
+    QCoreApplication::setAttribute(Qt::AA_Use96Dpi);
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(VELUMEN_VERSION));
     // QCoreApplication takes the user's locale; numbers stay in the C form whatever it is.
