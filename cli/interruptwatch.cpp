@@ -24,7 +24,8 @@ void handleSignal(int signalNumber)
 } // namespace
 
 InterruptWatch::InterruptWatch(QObject *parent)
-    : QObject(parent), m_timer(new QTimer(this))
+    : QObject(parent)
+    , m_timer(new QTimer(this))
 {
     std::signal(SIGINT, handleSignal);
     std::signal(SIGTERM, handleSignal);

@@ -40,7 +40,8 @@ void PlanReport::print(QTextStream &out, const StackJob &job)
         QList<WeightedSource> sources = job.stackPlan.value(i).values();
         std::sort(sources.begin(), sources.end());
         for (const WeightedSource &source : qAsConst(sources))
-            out << '\t' << job.sourceImages.value(source.first) << " (" << QString::number(source.second, 'g', 6) << ')';
+            out << '\t' << job.sourceImages.value(source.first) << " ("
+                << QString::number(source.second, 'g', 6) << ')';
         out << '\n';
         total += imageLoads.value(i);
     }

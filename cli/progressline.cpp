@@ -8,7 +8,8 @@ ProgressLine::ProgressLine(int totalLoads)
     m_timer.start();
 }
 
-void ProgressLine::operationStarted(int currentImage, int totalImages, int currentOperation, int totalOperations)
+void ProgressLine::operationStarted(int currentImage, int totalImages, int currentOperation,
+                                    int totalOperations)
 {
     m_image = currentImage;
     m_images = totalImages;
@@ -32,7 +33,8 @@ void ProgressLine::redraw()
     // The load in progress is not done yet; the estimate needs at least one that is.
     const int done = m_loadsStarted - 1;
     if (done > 0)
-        text += QStringLiteral(", about %1 left").arg(duration(elapsed * qMax(0, m_totalLoads - done) / done));
+        text +=
+            QStringLiteral(", about %1 left").arg(duration(elapsed * qMax(0, m_totalLoads - done) / done));
     draw(text);
 }
 

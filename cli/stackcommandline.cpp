@@ -108,8 +108,8 @@ bool StackCommandLine::makeJob(const QCommandLineParser &parser)
     if (folder.isEmpty())
         return fail(QStringLiteral("the destination folder is empty"));
     m_outputFolder = QDir(folder).absolutePath();
-    m_job = buildStackJob(m_sources, m_settings, m_outputFolder, NamePattern(pattern), m_stackMethod, m_format,
-                          m_compression);
+    m_job = buildStackJob(m_sources, m_settings, m_outputFolder, NamePattern(pattern), m_stackMethod,
+                          m_format, m_compression);
     return true;
 }
 
@@ -125,12 +125,13 @@ bool StackCommandLine::readChoices(const QCommandLineParser &parser)
         return fail(QStringLiteral("invalid value %1 for --%2: use %3 or %4")
                         .arg(quoted(value), option, choices.join(QStringLiteral(", ")), last));
     };
-    if (!read("condition", ConditionNames, &m_settings.condition) || !read("method", MethodNames, &m_stackMethod)
-        || !read("fade", FadeNames, &m_settings.fadeMethod))
+    if (!read("condition", ConditionNames, &m_settings.condition)
+        || !read("method", MethodNames, &m_stackMethod) || !read("fade", FadeNames, &m_settings.fadeMethod))
         return false;
     // The window holds "Mean" at no fading.
     if (m_stackMethod == MeanMethod && m_settings.fadeMethod != NoFading)
-        return fail(QStringLiteral("--fade cannot be used with --method mean, which is stacked without fading"));
+        return fail(
+            QStringLiteral("--fade cannot be used with --method mean, which is stacked without fading"));
     return true;
 }
 
@@ -147,7 +148,8 @@ bool StackCommandLine::readNumbers(const QCommandLineParser &parser)
     };
     int fadeIn = 0;
     int fadeOut = 0;
-    if (!read("group", 1, CountMaximum, &m_group) || !read("step", 1, CountMaximum, &m_settings.conditionOption2)
+    if (!read("group", 1, CountMaximum, &m_group)
+        || !read("step", 1, CountMaximum, &m_settings.conditionOption2)
         || !read("groups", 1, CountMaximum, &m_groups) || !read("fade-in", 0, 100, &fadeIn)
         || !read("fade-out", 0, 100, &fadeOut) || !read("quality", 1, 100, &m_compression))
         return false;
@@ -172,8 +174,9 @@ bool StackCommandLine::readSources(const QCommandLineParser &parser)
             m_sources += path;
     }
     if (m_sources.isEmpty())
-        return fail(paths.isEmpty() ? QStringLiteral("no source image given")
-                                    : QStringLiteral("no source image in %1").arg(paths.join(QStringLiteral(", "))));
+        return fail(paths.isEmpty()
+                        ? QStringLiteral("no source image given")
+                        : QStringLiteral("no source image in %1").arg(paths.join(QStringLiteral(", "))));
     return true;
 }
 
@@ -181,7 +184,8 @@ bool StackCommandLine::readList(const QString &listName, QStringList *paths)
 {
     QFile list(listName);
     const bool standardInput = listName == QLatin1String("-");
-    const bool opened = standardInput ? list.open(stdin, QIODevice::ReadOnly) : list.open(QIODevice::ReadOnly);
+    const bool opened =
+        standardInput ? list.open(stdin, QIODevice::ReadOnly) : list.open(QIODevice::ReadOnly);
     if (!opened)
         return fail(QStringLiteral("cannot read the list of sources %1").arg(quoted(listName)));
     const QList<QByteArray> lines = list.readAll().split('\n');

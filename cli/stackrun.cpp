@@ -18,8 +18,12 @@ const int RedrawInterval = 1000;
 } // namespace
 
 StackRun::StackRun(const StackJob &job, const QString &outputFolder, bool quiet, QObject *parent)
-    : QObject(parent), m_job(job), m_outputFolder(outputFolder), m_quiet(quiet),
-      m_thread(new ExecuteThread(this)), m_ticker(new QTimer(this))
+    : QObject(parent)
+    , m_job(job)
+    , m_outputFolder(outputFolder)
+    , m_quiet(quiet)
+    , m_thread(new ExecuteThread(this))
+    , m_ticker(new QTimer(this))
 {
     connect(m_thread, &ExecuteThread::operationStarted, this, &StackRun::operationStarted);
     connect(m_thread, &ExecuteThread::completed, this, &StackRun::completed);
@@ -45,7 +49,8 @@ bool StackRun::preflight()
     }
     const QString source = JobPreflight::destinationAmongSources(m_job);
     if (!source.isEmpty()) {
-        Console::error(QStringLiteral("destination %1 is one of the source images; nothing was written").arg(source));
+        Console::error(
+            QStringLiteral("destination %1 is one of the source images; nothing was written").arg(source));
         return false;
     }
     return true;
