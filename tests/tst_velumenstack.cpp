@@ -48,7 +48,9 @@ class TestVelumenStack : public QObject
         process.closeWriteChannel();
         if (signalNumber && QTest::qWaitFor([&] { return !readFile(path("tool.pid")).isEmpty(); }, 30000))
             ::kill(process.processId(), signalNumber);
-        const bool ended = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
+        // A stand-in tool stopped by a signal would otherwise end only at the tools' 30 s time limit.
+        const bool ended = process.waitForFinished(signalNumber ? 15000 : 120000)
+            && process.exitStatus() == QProcess::NormalExit;
         return {ended ? process.exitCode() : -1, process.readAllStandardOutput(),
                 process.readAllStandardError()};
     }
@@ -166,11 +168,13 @@ private slots:
         const QByteArray original = readFile(sources[0]);
         QVERIFY(TestTools::writeFile(path("broken.png"), "not an image"));
         QDir(out.path()).mkpath("output0002.jpg");
-        // The file the message must name, then the arguments; the last two fail after writing two images.
-        const QStringList failures{"nothere.jpg nothere.jpg night", "deeper night -o nothere/deeper",
+        // The file the message must name, then the arguments; the last two fail after writing two images,
+        // the last one after an image that needed no load.
+        const QStringList failures{"nothere.jpg -c previous night nothere.jpg",
+                                   "deeper night -o nothere/deeper",
                                    "frame1.jpg -c previous night -p frame*.jpg -o night",
                                    "broken.png -c previous night/frame1.jpg night/frame2.png broken.png",
-                                   "output0002.jpg -c previous night"};
+                                   "output0002.jpg -c loop -g 6 -s 2 night"};
         for (int k = 0; k < failures.size(); ++k) {
             QStringList arguments = QStringList{"-o", out.path()} + failures[k].split(' ');
             const QString named = arguments.takeAt(2);
