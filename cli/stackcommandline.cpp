@@ -1,5 +1,6 @@
 #include "stackcommandline.h"
 
+#include "planreport.h"
 #include "sourcefiles.h"
 
 #include <QCommandLineParser>
@@ -88,8 +89,8 @@ bool StackCommandLine::makeJob(const QCommandLineParser &parser)
     // The window has one spin box for both the group size and the number of disjoint groups.
     m_settings.conditionOption1 = m_settings.condition == DisjointCondition ? m_groups : m_group;
     if (destinationImageCount(m_settings) == 0)
-        return fail(QStringLiteral("these settings give no destination image for %1 source image(s)")
-                        .arg(m_sources.size()));
+        return fail(QStringLiteral("these settings give no destination image for %1")
+                        .arg(PlanReport::counted(m_sources.size(), QStringLiteral("source image"))));
 
     QString pattern = parser.value("pattern");
     if (parser.isSet("format"))
