@@ -64,7 +64,7 @@ void StackRun::start()
         int totalLoads = 0;
         for (int loads : PlanReport::loads(m_job))
             totalLoads += loads;
-        m_progress.reset(new ProgressLine(totalLoads));
+        m_progress = std::make_unique<ProgressLine>(totalLoads);
         connect(m_ticker, &QTimer::timeout, this, [this] { m_progress->redraw(); });
         m_ticker->start(RedrawInterval);
     }
