@@ -12,6 +12,14 @@ std::atomic_int receivedSignal{0};
 
 const int PollInterval = 50;
 
+// A closed terminal or a dropped remote session (SIGHUP) must not kill a run in the middle of a write
+// any more than Ctrl+C or a shutdown does.
+#ifdef SIGHUP
+const int Signals[] = {SIGINT, SIGTERM, SIGHUP};
+#else
+const int Signals[] = {SIGINT, SIGTERM};
+#endif
+
 void handleSignal(int signalNumber)
 {
     receivedSignal.store(signalNumber);
@@ -27,16 +35,16 @@ InterruptWatch::InterruptWatch(QObject *parent)
     : QObject(parent)
     , m_timer(new QTimer(this))
 {
-    std::signal(SIGINT, handleSignal);
-    std::signal(SIGTERM, handleSignal);
+    for (int signalNumber : Signals)
+        std::signal(signalNumber, handleSignal);
     connect(m_timer, &QTimer::timeout, this, &InterruptWatch::poll);
     m_timer->start(PollInterval);
 }
 
 InterruptWatch::~InterruptWatch()
 {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    for (int signalNumber : Signals)
+        std::signal(signalNumber, SIG_DFL);
 }
 
 bool InterruptWatch::received()

@@ -5,15 +5,15 @@
 
 class QTimer;
 
-// Turns SIGINT and SIGTERM into a Qt signal. The handler only stores the signal number in a
-// lock-free atomic (async-signal-safe); a timer in the event loop looks at it.
+// Turns SIGINT, SIGTERM and (where there is one) SIGHUP into a Qt signal. The handler only stores the signal
+// number in a lock-free atomic (async-signal-safe); a timer in the event loop looks at it.
 class InterruptWatch : public QObject
 {
     Q_OBJECT
 
 public:
     explicit InterruptWatch(QObject *parent = nullptr);
-    // Gives the two signals back their default action.
+    // Gives the signals back their default action.
     ~InterruptWatch() override;
 
     // True once either signal has arrived, even before the timer has seen it.

@@ -238,5 +238,5 @@ QString StackCommandLine::helpText()
         "\n"
         "Existing files of the same names are overwritten. Exit status: 0 every image written,\n"
         "1 a source could not be read or a destination not written, 2 a usage error,\n"
-        "130 interrupted.\n");
+        "130 interrupted (SIGINT, SIGTERM or SIGHUP).\n");
 }

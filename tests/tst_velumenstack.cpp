@@ -187,10 +187,10 @@ private slots:
         QCOMPARE(readFile(sources[0]), original);
     }
 
-    // SIGINT or SIGTERM during a load ends the tool at once and leaves no partial file: exit 130.
+    // SIGINT, SIGTERM or SIGHUP during a load ends the tool at once and leaves no partial file: exit 130.
     void signalsStopAtOnce()
     {
-        for (int signalNumber : {SIGINT, SIGTERM}) {
+        for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
             QTemporaryDir out;
             QFile::remove(path("tool.pid"));
             // The load after the first image would outlast the wait for the run's end.
