@@ -8,6 +8,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -36,6 +37,19 @@ bool replaceFile(const QString &from, const QString &to)
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
     return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
+}
+
+// An existing file the user may not write is theirs to keep: renaming over it would replace it
+// all the same, since the rename needs only the folder's permission.
+bool writeProtected(const QString &file)
+{
+#ifdef Q_OS_WIN
+    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(file).utf16()));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+#else
+    // The effective user decides, as it would for opening the file.
+    return ::faccessat(AT_FDCWD, QFile::encodeName(file).constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT;
 #endif
 }
 
@@ -77,7 +91,7 @@ AtomicFileWriter::~AtomicFileWriter()
 bool AtomicFileWriter::open()
 {
     const QFileInfo destination(m_destination);
-    if (destination.exists() && !destination.isFile())
+    if (destination.exists() && (!destination.isFile() || writeProtected(m_destination)))
         return false;
     const QDir folder = destination.absoluteDir();
     if (!folder.exists())
@@ -140,7 +154,8 @@ bool AtomicFileWriter::commit()
     }
     const bool flushed = m_file.flush() && syncHandle(m_file.handle());
     m_file.close();
-    if (!flushed || m_file.error() != QFileDevice::NoError
+    // Asked again at the last moment: the file may have been protected while the image was written.
+    if (!flushed || m_file.error() != QFileDevice::NoError || writeProtected(m_destination)
         || !replaceFile(m_temporaryName, m_destination)) {
         cancel();
         return false;

@@ -6,7 +6,7 @@
 
 // Writes a file all-or-nothing: the bytes go to a new temporary file beside the destination and
 // replace the destination only once every byte is known to be on disk. Until then, and after any
-// failure, an earlier file of that name is left exactly as it was.
+// failure, an earlier file of that name is left exactly as it was, and so is a write-protected one.
 class AtomicFileWriter
 {
 public:
@@ -18,7 +18,7 @@ public:
     AtomicFileWriter &operator=(const AtomicFileWriter &) = delete;
 
     // Creates the temporary file. Fails for a missing or unwritable folder, or a destination that
-    // exists but is not a regular file (a folder, a device).
+    // exists but is not a regular file (a folder, a device) or that the user may not write.
     bool open();
     // Appends bytes; false on any shortfall, after which commit() fails.
     bool write(const char *data, qint64 size);

@@ -29,8 +29,8 @@ QStringList identifyImage(const QString &fileName, const std::atomic_bool *inter
     if (input.path().isEmpty())
         return QStringList();
     QByteArray output;
-    ToolRunner runner(ToolRunner::locate(QStringLiteral("identify")),
-                      {QStringLiteral("-format"), QStringLiteral("%w::%h::%z::%[channels]"), input.path()});
+    ToolRunner runner = ToolRunner::forTool(QStringLiteral("identify"),
+        {QStringLiteral("-format"), QStringLiteral("%w::%h::%z::%[channels]"), input.path()});
     runner.setInterrupt(interrupt);
     runner.setOutputSink([&output](const char *data, qint64 size) {
         if (output.size() + size > IdentifyOutputLimit)
@@ -86,7 +86,7 @@ void Image32::readSamples(const QString &fileName, const QString &options, const
     // The stream is taken low byte first whatever the tool's own habit.
     arguments << QStringLiteral("-endian") << QStringLiteral("LSB") << channelMap + QStringLiteral(":-");
 
-    ToolRunner runner(ToolRunner::locate(QStringLiteral("convert")), arguments);
+    ToolRunner runner = ToolRunner::forTool(QStringLiteral("convert"), arguments);
     runner.setInterrupt(interrupt);
 
     // The stream goes straight into the samples, piece by piece; only a piece is ever buffered.

@@ -194,7 +194,7 @@ void Image32::writeWithTool(const QString &fileName, const QString &options) con
     arguments << splitOptions(options);
     arguments << (suffixUsable ? QString() : QStringLiteral("tiff:")) + here + outputInfo.fileName();
 
-    ToolRunner runner(ToolRunner::locate(QStringLiteral("convert")), arguments);
+    ToolRunner runner = ToolRunner::forTool(QStringLiteral("convert"), arguments);
     runner.setWorkingDirectory(folder);
     if (!runner.run() || reportsDamage(runner.errorOutput()) || QFileInfo(outputInfo.filePath()).size() <= 0
         || !output.commit())

@@ -1,11 +1,12 @@
 #include "toolrunner.h"
 
+#include "toollocator.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <vector>
@@ -153,15 +154,19 @@ QString ToolRunner::toolsFolder()
     return QStringLiteral("tools");
 }
 
+QStringList ToolRunner::locateCommand(const QString &toolName)
+{
+    return ToolLocator::find(toolName, toolsFolder());
+}
+
 QString ToolRunner::locate(const QString &toolName)
 {
-#ifdef Q_OS_WIN
-    const QString fileName = toolName + QStringLiteral(".exe");
-#else
-    const QString fileName = toolName;
-#endif
-    const QFileInfo local(QDir(toolsFolder()).filePath(fileName));
-    if (local.exists())
-        return QDir::toNativeSeparators(local.absoluteFilePath());
-    return QStandardPaths::findExecutable(toolName);
+    const QStringList command = locateCommand(toolName);
+    return command.size() == 1 ? command.first() : QString();
+}
+
+ToolRunner ToolRunner::forTool(const QString &toolName, const QStringList &arguments)
+{
+    const QStringList command = locateCommand(toolName);
+    return ToolRunner(command.value(0), command.mid(1) + arguments);
 }

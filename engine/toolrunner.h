@@ -38,7 +38,11 @@ public:
     // The start of the tool's error output (bounded).
     QByteArray errorOutput() const { return m_errorOutput; }
 
-    // Full path of an image tool: the tools folder first, then the system's search path.
+    // A runner for an image tool found by ToolLocator; with no tool found its run fails.
+    static ToolRunner forTool(const QString &toolName, const QStringList &arguments);
+    // The tool's program and leading arguments (empty when not found), and the program alone where
+    // it needs none (else empty).
+    static QStringList locateCommand(const QString &toolName);
     static QString locate(const QString &toolName);
     // Folder searched first for the image tools, relative to the current directory.
     static QString toolsFolder();
