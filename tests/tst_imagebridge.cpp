@@ -1,12 +1,17 @@
 #include "atomicfilewriter.h"
 #include "image32.h"
 #include "testtools.h"
+#include "toollocator.h"
 #include "toolrunner.h"
 
 #include <QtTest>
 
 #include <QElapsedTimer>
 #include <QImage>
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <memory>
 #include <random>
@@ -36,6 +41,16 @@ std::unique_ptr<Image32> make(int width, int height, int pixelDepth, const std::
     return image;
 }
 
+// The samples of a loaded file; none when the load throws.
+V load(const QString &file, int pixelDepth = 48)
+{
+    try {
+        return samplesOf(Image32(file, QString(), pixelDepth));
+    } catch (const Image32Exception &) {
+        return V();
+    }
+}
+
 // True when the action throws an Image32Exception of this type naming this file.
 bool throwsFor(int type, const QString &file, const std::function<void()> &action)
 {
@@ -56,13 +71,19 @@ bool writeFails(const QString &file, const std::function<void()> &write) { retur
 
 QStringList leftovers(const QString &folder) { return QDir(folder).entryList({".velumen-*"}, QDir::Files | QDir::Hidden); }
 
-QString tiffinfo(const QString &file)
+// Root writes past file modes; for as long as it lives this makes the process an ordinary user
+// ("nobody") when it runs as root. ok() is false when no such user can be had.
+struct Unprivileged
 {
-    QProcess process;
-    process.start("tiffinfo", {file});
-    process.waitForFinished(60000);
-    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
-}
+    const passwd *nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    const bool switched = nobody && nobody->pw_uid != 0 && setegid(nobody->pw_gid) == 0 && seteuid(nobody->pw_uid) == 0;
+    bool ok() const { return switched || geteuid() != 0; }
+    ~Unprivileged()
+    {
+        if (switched && (seteuid(0) != 0 || setegid(0) != 0))
+            qFatal("cannot return to root");
+    }
+};
 
 } // namespace
 
@@ -138,23 +159,12 @@ private slots:
             Image32 asIs(file, QString(), -1);
             QCOMPARE(std::make_tuple(asIs.width, asIs.height, asIs.depth, asIs.channels),
                      std::make_tuple(3, 2, bits, channels == 1 ? 1 : 3));
-            QVERIFY2(samplesOf(asIs) == own && samplesOf(Image32(file, QString(), 48)) == at48, qPrintable(name));
-            QVERIFY(channels != 4 || samplesOf(Image32(file, QString(), 32)) == values);
+            QVERIFY2(samplesOf(asIs) == own && load(file) == at48 && (channels != 4 || load(file, 32) == values), qPrintable(name));
         }
-        // A flat gray JPEG decodes exactly.
-        QVERIFY(m_box->convert({"-size", "16x16", "xc:gray(100)", "-colorspace", "gray", path("flat.jpg")}));
-        QCOMPARE(samplesOf(Image32(path("flat.jpg"), QString(), -1)), V(256, 100));
-        QCOMPARE(samplesOf(Image32(path("flat.jpg"), QString(), 48)), V(768, 100 * 257));
-    }
-
-    void identifyAnswersOnlyForExistingSingleImages()
-    {
-        makeFromRaw(path("b.png"), 3, 2, "gray", 16, V(6, 7));
-        QCOMPARE(identifyImage(path("b.png")), (QStringList{"3", "2", "16", "gray"}));
-        QVERIFY(m_box->convert({path("b.png"), path("b.png"), path("two.tif")}));
+        // A file of two frames; names the tool would read as a frame list, a pattern or nothing; the folder.
+        QVERIFY(m_box->convert({path("gray8.png"), path("gray8.png"), path("two.tif")}));
         QCOMPARE(identifyImage(path("two.tif")).size(), 7);
-        // Names the tool would read as a frame list, a pattern or nothing; the folder; a file of two frames.
-        for (const QString name : {"b.png[0]", "b*.png", "b?png", "missing.png", "", "two.tif"})
+        for (const QString name : {"two.tif", "gray8.png[0]", "gray8*.png", "gray8?png", "missing.png", ""})
             QVERIFY2(loadFails(path(name)) && (name == "two.tif" || identifyImage(path(name)).isEmpty()), qPrintable(name));
     }
 
@@ -173,10 +183,11 @@ private slots:
             {"printf 'x::1::8::gray'", full, -1, {}}, {"printf '2::1::0::gray'", full, -1, {}},
             {"printf '40000::40000::16::srgb'", full, -1, {}}, {"printf '-2::-3::8::srgb'", full, -1, {}},
             // convert: a full stream then a failure status or a crash, a short stream, an error, one byte
-            // short (the last sample would be a silent zero), nothing
+            // short (the last sample would be a silent zero), nothing, a program that cannot be started
             {real, full + "; exit 1", 48, {}}, {real, full + "; kill -SEGV $$", 48, {}},
             {real, R"(printf '\001\000\002')", 48, {}}, {real, "echo 'convert: unable to open image' >&2; exit 1", 48, {}},
             {"printf '3::1::16::gray'", R"(printf '\001\000\002\000\003')", -1, {}}, {"printf '3::1::16::gray'", "exit 0", -1, {}},
+            {real, "!", 48, {}},
             // Surplus bytes are ignored; a line end after the fields is no part of them; a fixed pixel depth
             // overrides the file's.
             {"printf '3::1::8::gray'", R"(printf '\011\012\013\014\015')", -1, {9, 10, 11}},
@@ -185,21 +196,51 @@ private slots:
             {real, full, 48, {1, 2, 3, 4, 5, 6}}};
         for (const auto &[identify, convert, pixelDepth, expected] : cases) {
             QVERIFY(m_box->addTool("identify", identify) && m_box->addTool("convert", convert));
-            const bool right = expected.empty() ? loadFails(file, pixelDepth)
-                                                : samplesOf(Image32(file, QString(), pixelDepth)) == expected;
+            if (convert == "!") // an interpreter that does not exist
+                QVERIFY(writeFile(path("tools/convert"), "#!/missing/sh\n"));
+            const bool right = expected.empty() ? loadFails(file, pixelDepth) : load(file, pixelDepth) == expected;
             QVERIFY2(right, qPrintable(identify + " / " + convert));
         }
         // A stream of many pieces, split at odd offsets, lands whole: 2 MB through the pipe.
         QVERIFY(m_box->addTool("identify", "printf '1024::1024::16::gray'"));
         QVERIFY(m_box->addTool("convert", R"(head -c 1 /dev/zero; head -c 2097151 /dev/zero | tr '\000' '\377')"));
-        Image32 big(file, QString(), -1);
-        QCOMPARE(big.samples[0], 0xFF00u);
-        QVERIFY(std::all_of(big.samples + 1, big.samples + big.sampleCount, [](quint32 s) { return s == 0xFFFF; }));
-        // Tools that cannot be started; without a tools folder the system's tools serve.
-        QVERIFY(m_box->addTool("convert", "") && writeFile(path("tools/convert"), "#!/missing/sh\n") && loadFails(file));
-        QVERIFY(m_box->addTool("identify", "") && writeFile(path("tools/identify"), "#!/missing/sh\n") && identifyImage(file).isEmpty());
+        V big = load(file, -1);
+        QVERIFY(big.size() == 1 << 20 && big[0] == 0xFF00u && std::count(big.begin(), big.end(), 0xFFFFu) == (1 << 20) - 1);
+        // ImageMagick 7's front end alone serves, given the tool's name first; with no tools folder the
+        // system's tools serve.
         m_box->removeTools();
-        QCOMPARE(samplesOf(Image32(file, QString(), 8)), (V{1, 2}));
+        QVERIFY(m_box->addTool("magick", QString("t=$1; shift; case $t in identify) exec %1 \"$@\";; convert) exec %2 \"$@\";; esac; exit 3")
+                                            .arg(shellQuote(m_box->realIdentify()), shellQuote(m_box->realConvert()))));
+        QCOMPARE(load(file, 8), (V{1, 2}));
+        m_box->removeTools();
+        QCOMPARE(load(file, 8), (V{1, 2}));
+    }
+
+    void toolLookupNeverTakesWindowsOwnConvert()
+    {
+        // Windows' System32 holds a convert.exe that converts file systems; ImageMagick's folder holds both
+        // tools or its front end. Paths are written the Linux way so that they are absolute here.
+        const QSet<QString> files{"/C/Windows/System32/convert.exe", "/C/Apps/convert.exe", "/D/IM6/convert.exe",
+                                  "/D/IM6/identify.exe", "/C/IM 7/magick.exe", "/C/IM 7/convert.exe", "/w/tools/magick.exe",
+                                  "/usr/bin/convert", "/usr/bin/identify", "/opt/im7/magick", "/home/u/bin/convert", "bin/convert"};
+        ToolLocator::Places places{"/none", {}, {"/c/WINDOWS"}, true, [&files](const QString &p) { return files.contains(p); }};
+        // windows, PATH, convert's command line ("" when not found), identify's
+        const std::tuple<bool, QString, QString, QString> cases[] = {
+            {true, "/C/Windows/system32/;/C/Apps", "", ""},
+            {true, "/c/windows/System32;/D/IM6;/C/IM 7", "/D/IM6/convert.exe", "/D/IM6/identify.exe"},
+            {true, "/C/Windows/System32;\"/C/IM 7\";/D/IM6", "/C/IM 7/convert.exe", "/C/IM 7/magick.exe identify"},
+            {false, "bin;/opt/im7;/usr/bin", "/usr/bin/convert", "/usr/bin/identify"},
+            {false, "/opt/im7;/home/u/bin", "/home/u/bin/convert", "/opt/im7/magick identify"},
+        };
+        for (const auto &[windows, path, convert, identify] : cases) {
+            places.windows = windows;
+            places.searchPath = path.split(';');
+            QCOMPARE(ToolLocator::find("convert", places).join(' '), convert);
+            QCOMPARE(ToolLocator::find("identify", places).join(' '), identify);
+        }
+        places.windows = true;
+        places.toolsFolder = "/w/tools"; // the tools folder first, through the front end when that is all it has
+        QCOMPARE(ToolLocator::find("convert", places), (QStringList{"/w/tools/magick.exe", "convert"}));
     }
 
     void hangingToolsEndByInterruptOrTimeLimit()
@@ -223,89 +264,75 @@ private slots:
             QVERIFY2(failed && timer.elapsed() < 20000, qPrintable(hanging));
         }
         QCOMPARE(readFile(path("cleaned.txt")), QByteArray("cleaned\n"));
-        // A flag already set stops the load before any tool runs.
-        m_box->removeTools();
-        std::atomic_bool set(true);
-        QVERIFY(loadFails(file, 48, &set));
         // Past its limit a tool is asked to end; one that ignores that is killed.
+        m_box->removeTools();
         QVERIFY(m_box->addTool("stubborn", "trap '' TERM\nwhile :; do sleep 0.1; done"));
         ToolRunner stubborn(path("tools/stubborn"), {});
         stubborn.setTimeLimit(300);
         QVERIFY(!stubborn.run() && stubborn.timedOut());
     }
 
-    void damagedSourcesFailAndMetadataWarningsDoNot()
+    void damagedSourcesFailAndWarningsOnTheirPathDoNot()
     {
         const QString jpeg = path("whole.jpg"), png = path("whole.png");
         QVERIFY(m_box->convert({"-size", "64x48", "plasma:fractal", "-quality", "90", jpeg}));
         QVERIFY(m_box->convert({"-size", "64x48", "gradient:red-blue", png}));
         const QByteArray jpegBytes = readFile(jpeg), pngBytes = readFile(png);
-        // Cut in half, cut before the end chunk, empty, and no image at all.
+        QByteArray badCrc = pngBytes;
+        badCrc[pngBytes.indexOf("IDAT") + 10] = char(~badCrc[pngBytes.indexOf("IDAT") + 10]);
+        // Cut in half, cut before the end chunk, a pixel chunk failing its check sum, empty, no image at all.
         const std::pair<QString, QByteArray> damaged[] = {
             {"truncated.jpg", jpegBytes.left(jpegBytes.size() / 2)}, {"truncated.png", pngBytes.left(pngBytes.size() / 2)},
-            {"endless.png", pngBytes.left(pngBytes.size() - 12)}, {"empty.jpg", ""}, {"text.jpg", "Not the pixels you want.\n"}};
+            {"endless.png", pngBytes.left(pngBytes.size() - 12)}, {"crc.png", badCrc}, {"empty.jpg", ""},
+            {"text.jpg", "Not the pixels you want.\n"}};
         for (const auto &[name, bytes] : damaged)
             QVERIFY2(writeFile(path(name), bytes) && loadFails(path(name)) && loadFails(path(name), -1), qPrintable(name));
-        // A JPEG naming an unknown JFIF revision, and a TIFF with a private tag, draw warnings and load exactly.
+        // A JPEG naming an unknown JFIF revision draws a warning that quotes its path, and loads exactly
+        // from folders named for damage; a TIFF with a private tag draws one and loads too.
+        const V whole = load(jpeg);
         QByteArray odd = jpegBytes;
         odd[odd.indexOf(QByteArray("JFIF\0", 5)) + 5] = 3;
-        QVERIFY(writeFile(path("odd.jpg"), odd));
-        QCOMPARE(samplesOf(Image32(path("odd.jpg"), QString(), 48)), samplesOf(Image32(jpeg, QString(), 48)));
+        for (const QString folder : {"plain", "truncated shots", "corrupted-card-recovery", "damaged lens", "premature end",
+                                     "premature eof", "unexpected end", "unexpected eof", "bad huffman", "inconsistent progression",
+                                     "insufficient image data", "not enough image data", "read error", "read exception",
+                                     "crc error", "unable to read", "cannot read"}) {
+            QVERIFY(QDir().mkpath(path(folder)) && writeFile(path(folder + "/odd.jpg"), odd));
+            QVERIFY2(load(path(folder + "/odd.jpg")) == whole, qPrintable(folder));
+        }
         // 2 x 2 8-bit gray: samples at 8, a directory of ten entries at 12, tag 65000 the last.
         QVERIFY(writeFile(path("tagged.tif"), QByteArray::fromHex(
             "49492a000c0000000ac810200a00000103000100000002000000010103000100000002000000020103000100000008000000"
             "030103000100000001000000060103000100000001000000110104000100000008000000150103000100000001000000"
             "160103000100000002000000170104000100000004000000e8fd0300010000000700000000000000")));
-        QCOMPARE(samplesOf(Image32(path("tagged.tif"), QString(), -1)), (V{10, 200, 16, 32}));
+        QCOMPARE(load(path("tagged.tif"), -1), (V{10, 200, 16, 32}));
     }
 
-    void argumentsReachTheToolsIntactAndOptionsWeight()
+    void argumentsAndAwkwardNamesReachTheToolsIntact()
     {
-        QVERIFY(QDir().mkpath(path("my photos")));
+        const V values{100, 200, 300, 40000, 50000, 60000};
+        const QDir folder(path("my photos %d [1] zażółć"));
         const QString file = path("my photos/-night \"1\" (a) zażółć.png");
-        makeFromRaw(file, 2, 1, "rgb", 16, {100, 200, 300, 40000, 50000, 60000});
+        QVERIFY(folder.mkpath(".") && QDir().mkpath(path("my photos")));
+        makeFromRaw(file, 2, 1, "rgb", 16, values);
         for (const QString tool : {"identify", "convert"})
             QVERIFY(m_box->addForwardingTool(tool, R"(printf '%s\n' "$@" > )" + shellQuote(path(tool + ".args"))));
         auto argumentsOf = [this](const QString &tool) { return QString::fromUtf8(readFile(path(tool + ".args"))).chopped(1).split('\n'); };
-        // The options are split at white space, however much; a comma decimal separator in the user's
-        // locale changes nothing.
-        QLocale::setDefault(QLocale(QLocale::Polish, QLocale::Poland));
+        // The options are split at white space, however much.
         Image32 image(file, "  -function \t Polynomial   0.5,0.0 ", 48);
-        QLocale::setDefault(QLocale::c());
         QCOMPARE(samplesOf(image), (V{50, 100, 150, 20000, 25000, 30000}));
         QCOMPARE(argumentsOf("identify"), (QStringList{"-format", "%w::%h::%z::%[channels]", file}));
         QCOMPARE(argumentsOf("convert"),
                  (QStringList{file, "-depth", "16", "-function", "Polynomial", "0.5,0.0", "-endian", "LSB", "rgb:-"}));
-        // A name ImageMagick could misread reaches it as a plain link to the file, gone after the load.
-        const QString risky = path("my photos/[b] 50%.png");
-        QVERIFY(QFile::copy(file, risky));
-        QCOMPARE(samplesOf(Image32(risky, QString(), 48)), (V{100, 200, 300, 40000, 50000, 60000}));
-        for (const QString &input : {argumentsOf("identify").last(), argumentsOf("convert").first()})
-            QVERIFY2(input.endsWith("/source.png") && !input.contains('[') && !QFileInfo::exists(input), qPrintable(input));
-    }
-
-    void awkwardFileNamesLoadAndSave()
-    {
-        const V values{100, 200, 300, 40000, 50000, 60000};
-        makeFromRaw(path("reference.png"), 2, 1, "rgb", 16, values);
-        const auto gray = make(2, 1, 16, [](int i) { return quint32(1234 + 53087 * i); });
-        const QDir folder(path("dir %d [1] zażółć"));
-        QVERIFY(folder.mkpath("."));
+        // Names ImageMagick could misread load, through a plain link to the file, gone afterwards.
         const QStringList names{"say \"cheese\".png", "two  spaces .png", "-rf.png", "frame[1].png", "crop[2x2+0+0].png",
-                                "scene%d.png", "100%.png", "zażółć gęślą jaźń.png", "@list.png", "png:prefixed.png",
-                                "star*?.png", "it's.png"};
+                                "scene%d.png", "100%.png", "@list.png", "png:prefixed.png", "star*?.png", "it's.png"};
         for (const QString &name : names) {
-            const QString file = folder.filePath(name), png = folder.filePath("out " + name), tiff = file + ".tif";
-            QVERIFY(QFile::copy(path("reference.png"), file));
-            Image32 image(file, QString(), 48);
-            QVERIFY2(samplesOf(image) == values, qPrintable(name));
-            image.save(png, "PNG", -1);
-            gray->saveTiff16(tiff);
-            QCOMPARE(QImage(png, "PNG").pixel(1, 0), qRgb(40000 >> 8, 50000 >> 8, 60000 >> 8));
-            QCOMPARE(decode(tiff, "gray", 16), lowByteFirst(samplesOf(*gray), 2));
+            const QString copy = folder.filePath(name);
+            QVERIFY2(QFile::copy(file, copy) && load(copy) == values, qPrintable(name));
+            const QString input = argumentsOf("convert").first();
+            QVERIFY2(input.endsWith("/source.png") && !QFileInfo::exists(input) && !input.contains('['), qPrintable(input));
         }
-        // Nothing else appeared: no expanded '%', no frame-numbered siblings, no temporary files.
-        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), names.size() * 3);
+        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), names.size()); // no frame-numbered siblings
     }
 
     void saveWritesEachFormatReadableByOthers()
@@ -319,7 +346,6 @@ private slots:
             colour->save(path("colour." + QString(format).toLower()), format, -1);
             QCOMPARE(decode(path("colour." + QString(format).toLower()), "rgb", 8), high);
         }
-        QCOMPARE(identifyImage(path("colour.tiff")), (QStringList{"5", "3", "8", "srgb"}));
         // JPEG: a flat image comes back nearly flat at its size, and the quality is honoured.
         make(32, 16, 48, [](int) { return 0x8080u; })->save(path("flat.jpg"), "JPG", 90);
         const QImage jpeg(path("flat.jpg"), "JPG");
@@ -328,7 +354,6 @@ private slots:
         noisy->save(path("low.jpg"), "JPG", 10);
         noisy->save(path("high.jpg"), "JPG", 100);
         QVERIFY(QFileInfo(path("low.jpg")).size() < QFileInfo(path("high.jpg")).size());
-        QCOMPARE(identifyImage(path("high.jpg")), (QStringList{"64", "64", "8", "srgb"}));
         // Gray stays gray, alpha stays alpha, depth 8 keeps its samples.
         const auto gray = make(3, 1, 16, [](int i) { return quint32(0x1100 * (i + 1) + 0xFF); });
         gray->save(path("gray.png"), "PNG", -1);
@@ -366,18 +391,15 @@ private slots:
             QVERIFY(writeFails(path("huge.tif"), [&] { Image32(size.width(), size.height(), 48).saveTiff16(path("huge.tif")); }));
         QVERIFY(!QFileInfo::exists(path("huge.tif")));
         Image32(65535, 1, 48).saveTiff16(path("widest.tif"));
-        QVERIFY(tiffinfo(path("widest.tif")).contains("Image Width: 65535 Image Length: 1"));
-
-        // At a realistic size independent readers see the same samples.
-        const auto image = make(3000, 2000, 48, [](int i) { return quint32(i * 7919u) & 0xFFFF; });
-        const QString file = path("big.tif");
-        image->saveTiff16(file);
-        const QString info = tiffinfo(file);
-        for (const char *line : {"Image Width: 3000 Image Length: 2000", "Bits/Sample: 16", "Samples/Pixel: 3", "RGB color"})
-            QVERIFY2(info.contains(line) && !info.contains("Warning") && !info.contains("rror"), qPrintable(info));
-        QCOMPARE(identifyImage(file), (QStringList{"3000", "2000", "16", "srgb"}));
-        QVERIFY(decode(file, "rgb", 16) == lowByteFirst(samplesOf(*image), 2));
-        QVERIFY(samplesOf(Image32(file, QString(), 48)) == samplesOf(*image)); // and the bridge reads its own file
+        QProcess tiffinfo; // not identify: ImageMagick's policy may refuse images this wide
+        tiffinfo.setProcessChannelMode(QProcess::MergedChannels);
+        tiffinfo.start("tiffinfo", {path("widest.tif")});
+        const QString info = tiffinfo.waitForFinished(60000) ? QString(tiffinfo.readAll()) : QString();
+        QVERIFY2(info.contains("Image Width: 65535 Image Length: 1") && !info.contains("Warning") && !info.contains("rror"), qPrintable(info));
+        // Samples written in several pieces come back whole.
+        const auto image = make(300, 100, 48, [](int i) { return quint32(i * 7919u) & 0xFFFF; });
+        image->saveTiff16(path("big.tif"));
+        QVERIFY(decode(path("big.tif"), "rgb", 16) == lowByteFirst(samplesOf(*image), 2));
     }
 
     void writeWithToolEncodesOtherChannelCounts()
@@ -399,27 +421,19 @@ private slots:
         QCOMPARE(identifyImage(folder.filePath("eight.tif")), (QStringList{"3", "1", "16", "gray"}));
         QCOMPARE(decode(folder.filePath("eight.tif"), "gray", 8), QByteArray("\x01\x08\x0f"));
         QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), (QStringList{"eight.tif", "gray%03d.tif", "odd.t%f", "rgba.png"}));
-    }
-
-    void failedToolWriteLeavesDestinationAlone()
-    {
-        const auto gray = make(4, 4, 16, [](int i) { return quint32(i * 100); });
-        const QString file = path("keep.tif");
-        QVERIFY(writeFile(file, "earlier result"));
-        // Failing, writing nothing, reporting an error while exiting 0, dying after a partial write.
+        // A failing tool, one writing nothing, one reporting an error while exiting 0, one dying after a
+        // partial write: the earlier file stays.
+        const QString keep = folder.filePath("eight.tif"), before = readFile(keep);
         for (const QString body : {"exit 1", "exit 0",
                                    R"(for a; do out=$a; done; echo junk > "$out"; echo 'convert: unable to write pixels @ error/tiff.c/x/1.' >&2)",
                                    R"(for a; do out=$a; done; echo partial > "$out"; kill -KILL $$)"}) {
             QVERIFY(m_box->addTool("convert", body));
-            QVERIFY2(writeFails(file, [&] { gray->saveTiff16(file); }), qPrintable(body));
-            QVERIFY(readFile(file) == "earlier result" && leftovers(m_box->path()).isEmpty());
+            QVERIFY2(writeFails(keep, [&] { gray->saveTiff16(keep); }) && readFile(keep) == before && leftovers(folder.path()).isEmpty(),
+                     qPrintable(body));
         }
-        m_box->removeTools();
-        gray->saveTiff16(file);
-        QCOMPARE(decode(file, "gray", 16), lowByteFirst(samplesOf(*gray), 2));
     }
 
-    void failedWritesLeaveNoTrace()
+    void failedWritesLeaveNoTraceAndProtectedFilesStay()
     {
         QVERIFY(writeFile(path("plain.txt"), "a file, not a folder"));
         QVERIFY(QDir().mkpath(path("taken.png")) && writeFile(path("taken.png/inside"), "kept"));
@@ -430,7 +444,7 @@ private slots:
             // by a file would be worse than failing.
             for (const QString &target : {path("missing/out." + suffix), path("plain.txt/out." + suffix),
                                           "/proc/velumen-out." + suffix, QString("/dev/full"), path("taken.png")})
-                QVERIFY2(writeFails(target, [&] { writer.write(*image, target); }), writer.name);
+                QVERIFY2(writeFails(target, [&] { writer.write(*image, target); }), qPrintable(writer.name + (" " + target)));
             QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo::exists("/proc/velumen-out." + suffix));
             QVERIFY(QFileInfo("/dev/full").exists() && !QFileInfo("/dev/full").isFile() && leftovers("/dev").isEmpty());
             QCOMPARE(readFile(path("plain.txt")) + readFile(path("taken.png/inside")), QByteArray("a file, not a folderkept"));
@@ -439,22 +453,37 @@ private slots:
         QFile full("/dev/full");
         const QByteArray block(3 << 20, 'x');
         QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        QVERIFY(!AtomicFileWriter::writeAll(full, block.constData(), block.size()));
-        QVERIFY(!AtomicFileWriter::writeAll(full, block.constData(), 10));
+        QVERIFY(!AtomicFileWriter::writeAll(full, block.constData(), block.size()) && !AtomicFileWriter::writeAll(full, block.constData(), 10));
+
+        // A user's earlier result made read-only, in a folder they may write, stays byte for byte; a
+        // writable one is replaced.
+        QVERIFY(QFile::setPermissions(m_box->path(), QFileDevice::Permissions(0x7777)));
+        const Unprivileged user;
+        if (!user.ok())
+            QSKIP("running as root without a way to become an ordinary user: write protection untested");
+        for (const Writer &writer : writers()) {
+            const auto image = make(8, 8, writer.pixelDepth, [](int i) { return quint32(i * 1000); });
+            const QString kept = path(QString("kept.") + writer.suffix), open = path(QString("open.") + writer.suffix);
+            QVERIFY(writeFile(kept, "earlier") && writeFile(open, "earlier") && QFile::setPermissions(kept, QFileDevice::ReadOwner));
+            QVERIFY2(writeFails(kept, [&] { writer.write(*image, kept); }), writer.name);
+            writer.write(*image, open);
+            QVERIFY2(readFile(kept) == "earlier" && readFile(open) != "earlier" && leftovers(m_box->path()).isEmpty(), writer.name);
+            QVERIFY(QFile::remove(kept) && QFile::remove(open));
+        }
     }
 
-    void fullOrReadOnlyDiskFailsEveryWriter()
+    void fullDiskFailsEveryWriter()
     {
         const QString disk = path("disk");
         if (!QDir().mkpath(disk) || !ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk}))
-            QSKIP("cannot mount a small tmpfs here (needs root and mount rights); full and read-only disks untested");
+            QSKIP("cannot mount a small tmpfs here (needs root and mount rights); full disks untested");
         const auto unmount = qScopeGuard([&disk] { ToolSandbox::run("umount", {disk}); });
         std::mt19937 random(11);
         for (const Writer &writer : writers()) {
             // Noise does not compress: each format needs far more than the space that is left.
             const auto noise = make(200, 200, writer.pixelDepth, [&random](int) { return random() & 0xFFFF; });
             const auto small = make(4, 4, writer.pixelDepth, [](int i) { return quint32(i * 999); });
-            const QString target = disk + "/result." + writer.suffix, other = disk + "/new." + writer.suffix;
+            const QString target = disk + "/result." + writer.suffix;
             writer.write(*small, target);
             const QByteArray before = readFile(target);
             // Fill the disk to within a few kilobytes.
@@ -465,11 +494,6 @@ private slots:
             QVERIFY(filler.resize(filler.size() - 8192));
             QVERIFY2(writeFails(target, [&] { writer.write(*noise, target); }), writer.name);
             QVERIFY2(readFile(target) == before && leftovers(disk).isEmpty() && filler.remove(), writer.name);
-            // A read-only disk refuses even root; the earlier file stays.
-            QVERIFY(ToolSandbox::run("mount", {"-o", "remount,ro", disk}));
-            QVERIFY(writeFails(target, [&] { writer.write(*small, target); }) && writeFails(other, [&] { writer.write(*small, other); }));
-            QVERIFY(ToolSandbox::run("mount", {"-o", "remount,rw", disk}));
-            QVERIFY2(readFile(target) == before && !QFileInfo::exists(other) && leftovers(disk).isEmpty(), writer.name);
             QVERIFY(QFile::remove(target));
         }
     }
