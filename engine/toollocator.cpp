@@ -86,10 +86,10 @@ QStringList ToolLocator::find(const QString &toolName, const QString &toolsFolde
     };
 #ifdef Q_OS_WIN
     places.windows = true;
-    places.searchPath = qEnvironmentVariable("PATH").split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    places.searchPath = qEnvironmentVariable("PATH").split(QLatin1Char(';'));
     places.systemFolders = QStringList{windowsFolder(GetWindowsDirectoryW), windowsFolder(GetSystemDirectoryW)};
 #else
-    places.searchPath = qEnvironmentVariable("PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    places.searchPath = qEnvironmentVariable("PATH").split(QLatin1Char(':'));
 #endif
     return find(toolName, places);
 }
