@@ -248,14 +248,20 @@ private slots:
         const QString file = path("ok.png");
         makeFromRaw(file, 2, 1, "gray", 8, {1, 2});
         // A hanging identify; a convert that delivers its whole stream, hangs, and tidies up when asked to end.
-        const QString convert = "trap 'echo cleaned > cleaned.txt; exit 0' TERM\n"
+        const QString convert = "trap 'echo cleaned > cleaned.txt; exit 0' TERM\n: > started\n"
                                 R"(printf '\001\000\002\000\003\000\004\000\005\000\006\000')"
                                 "\nwhile :; do sleep 0.1; done";
         for (const QString hanging : {"identify", "convert"}) {
             m_box->removeTools();
-            QVERIFY(m_box->addForwardingTool("identify") && m_box->addTool(hanging, hanging == "identify" ? "exec sleep 120" : convert));
+            QVERIFY(m_box->addForwardingTool("identify") && m_box->addTool(hanging, hanging == "identify" ? ": > started; exec sleep 120" : convert));
+            // Set once the hanging tool runs, however slowly the machine gets it there.
             std::atomic_bool interrupt(false);
-            std::thread setter([&interrupt] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); interrupt = true; });
+            QFile::remove(path("started"));
+            std::thread setter([&interrupt, started = path("started")] {
+                for (int i = 0; i < 1000 && !QFileInfo::exists(started); ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                interrupt = true;
+            });
             QElapsedTimer timer;
             timer.start();
             const bool failed = loadFails(file, 48, &interrupt);
