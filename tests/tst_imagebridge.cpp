@@ -218,11 +218,13 @@ private slots:
 
     void toolLookupNeverTakesWindowsOwnConvert()
     {
-        // Windows' System32 holds a convert.exe that converts file systems; ImageMagick's folder holds both
-        // tools or its front end. Paths are written the Linux way so that they are absolute here.
-        const QSet<QString> files{"/C/Windows/System32/convert.exe", "/C/Apps/convert.exe", "/D/IM6/convert.exe",
-                                  "/D/IM6/identify.exe", "/C/IM 7/magick.exe", "/C/IM 7/convert.exe", "/w/tools/magick.exe",
-                                  "/usr/bin/convert", "/usr/bin/identify", "/opt/im7/magick", "/home/u/bin/convert", "bin/convert"};
+        // Windows' System32 holds a convert.exe that converts file systems (here an identify.exe too: nothing
+        // there is taken); ImageMagick's folder holds both tools or its front end. Paths are written the
+        // Linux way so that they are absolute here.
+        const QSet<QString> files{"/C/Windows/System32/convert.exe", "/C/Windows/System32/identify.exe", "/C/Apps/convert.exe",
+                                  "/D/IM6/convert.exe", "/D/IM6/identify.exe", "/C/IM 7/magick.exe", "/C/IM 7/convert.exe",
+                                  "/w/tools/magick.exe", "/usr/bin/convert", "/usr/bin/identify", "/opt/im7/magick",
+                                  "/home/u/bin/convert", "bin/convert"};
         ToolLocator::Places places{"/none", {}, {"/c/WINDOWS"}, true, [&files](const QString &p) { return files.contains(p); }};
         // windows, PATH, convert's command line ("" when not found), identify's
         const std::tuple<bool, QString, QString, QString> cases[] = {
