@@ -4,7 +4,9 @@
 #include "destinationdialog.h"
 #include "dialogtranslator.h"
 #include "executethread.h"
+#include "jobpreflight.h"
 #include "languagetext.h"
+#include "selectimagesbutton.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -34,18 +36,16 @@ MainWindow::MainWindow(QWidget *parent)
     ui->stackMethodHelp->hide();
     ui->fadeMethodHelp->hide();
 
-    connect(ui->destinationImagesButton, SIGNAL(clicked()), destinationDialog, SLOT(show()));
-    connect(ui->sourceImagesButton, SIGNAL(pathChanged(QString)),
-            destinationDialog, SLOT(setDestinationFolder(QString)));
-    connect(destinationDialog, SIGNAL(destinationFolderChanged(QString)),
-            this, SLOT(updateDestinationFolder(QString)));
-    connect(destinationDialog, SIGNAL(namePatternChanged(QString)), this, SLOT(updateNamePattern(QString)));
-    connect(destinationDialog, SIGNAL(formatChanged(int)), this, SLOT(updateFormat(int)));
-    connect(destinationDialog, SIGNAL(compressionChanged(int)), this, SLOT(updateCompression(int)));
-    connect(executeThread, SIGNAL(operationStarted(int,int,int,int)),
-            this, SLOT(updateOperationStatus(int,int,int,int)));
-    connect(executeThread, SIGNAL(completed()), this, SLOT(finish()));
-    connect(executeThread, SIGNAL(aborted(bool,QString)), this, SLOT(abort(bool,QString)));
+    connect(ui->destinationImagesButton, &QPushButton::clicked, destinationDialog, &QWidget::show);
+    connect(ui->sourceImagesButton, &SelectImagesButton::pathChanged,
+            destinationDialog, &DestinationDialog::setDestinationFolder);
+    connect(destinationDialog, &DestinationDialog::destinationFolderChanged, this, &MainWindow::updateDestinationFolder);
+    connect(destinationDialog, &DestinationDialog::namePatternChanged, this, &MainWindow::updateNamePattern);
+    connect(destinationDialog, &DestinationDialog::formatChanged, this, &MainWindow::updateFormat);
+    connect(destinationDialog, &DestinationDialog::compressionChanged, this, &MainWindow::updateCompression);
+    connect(executeThread, &ExecuteThread::operationStarted, this, &MainWindow::updateOperationStatus);
+    connect(executeThread, &ExecuteThread::completed, this, &MainWindow::finish);
+    connect(executeThread, &ExecuteThread::aborted, this, &MainWindow::abort);
     // Emitted in the worker thread after run() has returned, so it arrives after every other
     // signal of that run.
     connect(executeThread, &QThread::finished, this, &MainWindow::runEnded);
@@ -85,16 +85,18 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::stopWorker()
 {
-    jobPending = false;
+    pendingJob.reset();
     if (executeThread->isRunning()) {
         // stop() also ends the tool run in progress, so this wait is short.
         executeThread->stop();
         executeThread->wait();
     }
     // A window shown again after a close mid-run starts idle, not in the state of the stopped run.
-    if (reportsWanted)
+    // The run's end is still queued, so the state stays Stopping until it arrives.
+    if (runState == RunState::Running) {
         resetRunControls(0);
-    reportsWanted = false;
+        runState = RunState::Stopping;
+    }
 }
 
 QStringList MainWindow::openFiles(const QStringList &paths)
@@ -203,7 +205,7 @@ void MainWindow::updateOperationStatus(int currentImage, int totalImages, int cu
                                        int totalOperations)
 {
     // A report queued before Cancel (or from a run that has ended) must not bring the busy state back.
-    if (!reportsWanted)
+    if (runState != RunState::Running)
         return;
 
     ui->executeButton->setEnabled(false);
@@ -219,7 +221,10 @@ void MainWindow::updateOperationStatus(int currentImage, int totalImages, int cu
 
 void MainWindow::finish()
 {
-    reportsWanted = false;
+    // After Cancel nothing of the cancelled run reaches the user, its completion included.
+    if (runState != RunState::Running)
+        return;
+    runState = RunState::Stopping;
     ui->executeButton->setEnabled(true);
     ui->executeButton->setText(languageText(23));
     ui->cancelButton->setEnabled(false);
@@ -246,7 +251,7 @@ void MainWindow::openFolder(const QString &folder)
 void MainWindow::execute()
 {
     // A second press before the first report of a job just started would queue the same job again.
-    if (runActive && reportsWanted)
+    if (runState == RunState::Running)
         return;
 
     if (sourceImages.isEmpty()) {
@@ -262,23 +267,39 @@ void MainWindow::execute()
 
     const StackJob job = buildStackJob(sourceImages, settings, destinationFolder, namePattern, stackMethodIndex,
                                        format, compression);
+    if (refuseJob(job))
+        return;
 
-    if (runActive) {
+    if (runState == RunState::Stopping) {
         // The previous run (cancelled, or ended but not yet returned) still owns the worker; the
         // job starts from runEnded. A newer press replaces an older waiting job.
         pendingJob = job;
-        jobPending = true;
         return;
     }
     startJob(job);
 }
 
+bool MainWindow::refuseJob(const StackJob &job)
+{
+    // Found here, a folder that cannot take the results costs the user nothing; found by the worker,
+    // it would cost every load before the first save. Paths are shown literally, whatever they hold.
+    const QString folder = JobPreflight::unwritableFolder(job);
+    if (!folder.isEmpty()) {
+        showError(languageText(51).arg(folder.toHtmlEscaped()));
+        return true;
+    }
+    const QString source = JobPreflight::destinationAmongSources(job);
+    if (!source.isEmpty()) {
+        showError(languageText(52).arg(source.toHtmlEscaped()));
+        return true;
+    }
+    return false;
+}
+
 void MainWindow::startJob(const StackJob &job)
 {
     executeThread->setJob(job);
-    runActive = true;
-    reportsWanted = true;
-    ++runGeneration;
+    runState = RunState::Running;
     executeThread->start();
 }
 
@@ -286,16 +307,14 @@ void MainWindow::runEnded()
 {
     // A run that reported progress and then ended without completed() or aborted() leaves nothing
     // running behind a busy Begin button.
-    if (reportsWanted)
+    if (runState == RunState::Running)
         resetRunControls(0);
-    runActive = false;
-    reportsWanted = false;
+    runState = RunState::Idle;
     // run() has returned; wait() only lets QThread finish its own bookkeeping.
     executeThread->wait();
-    if (jobPending) {
-        jobPending = false;
-        const StackJob job = pendingJob;
-        pendingJob = StackJob();
+    if (pendingJob) {
+        const StackJob job = *pendingJob;
+        pendingJob.reset();
         startJob(job);
     }
 }
@@ -303,20 +322,24 @@ void MainWindow::runEnded()
 void MainWindow::cancel()
 {
     executeThread->cancel();
-    reportsWanted = false;
-    jobPending = false;
+    if (runState == RunState::Running)
+        runState = RunState::Stopping;
+    pendingJob.reset();
     resetRunControls(0);
 }
 
 void MainWindow::abort(bool open, const QString &filename)
 {
-    reportsWanted = false;
-    const int generation = runGeneration;
+    // After Cancel nothing of the cancelled run reaches the user: a load that was in progress at
+    // Cancel and fails afterwards shows no box.
+    if (runState != RunState::Running)
+        return;
+    runState = RunState::Stopping;
     // The path is shown literally, whatever characters it holds.
-    const QString message = languageText(open ? 49 : 50).arg(filename.toHtmlEscaped());
-    showError(message);
-    // While the box was open a job pressed for earlier may have started; it is not this run's to cancel.
-    if (generation != runGeneration)
+    showError(languageText(open ? 49 : 50).arg(filename.toHtmlEscaped()));
+    // While the box was open the run may have ended and a job pressed for may have started; it is
+    // not this run's to cancel.
+    if (runState == RunState::Running)
         return;
     executeThread->cancel();
     resetRunControls(0);

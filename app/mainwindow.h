@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class DestinationDialog;
 class DialogTranslator;
 class ExecuteThread;
@@ -64,6 +66,9 @@ private:
     void setFadeMethodOption2(bool visible, const QString &label);
     QString destinationFileName(int index) const;
     StackSettings stackSettings() const;
+    // Shows why the job cannot be carried out (destination folder or destination among the
+    // sources) and returns true, before any source is loaded.
+    bool refuseJob(const StackJob &job);
     void startJob(const StackJob &job);
     void resetRunControls(int progress);
     void showError(const QString &message);
@@ -88,16 +93,14 @@ private:
     int compression = 92;
     ExecuteThread *executeThread;
 
-
-    // Run bookkeeping. The worker's signals carry no run id, so the window tells runs apart itself:
-    // runActive is true from start() until the run's QThread::finished has been handled here, which
-    // comes after every signal of that run; reportsWanted is cleared by Cancel and by the run's end,
-    // so a report still queued from a cancelled run does not bring the "Processing" state back.
-    bool runActive = false;
-    bool reportsWanted = false;
-    int runGeneration = 0;
-    bool jobPending = false;
-    StackJob pendingJob;
+    // Where the worker is in a run. The worker's signals carry no run id, so the window tells runs
+    // apart itself: Running from start() until the run completes, fails or is cancelled; Stopping
+    // while the worker is still inside a run whose signals no longer reach the user; Idle once the
+    // run's QThread::finished has been handled, which comes after every other signal of that run.
+    enum class RunState { Idle, Running, Stopping };
+    RunState runState = RunState::Idle;
+    // A job Begin was pressed for while the worker was still Stopping; it starts when the run ends.
+    std::optional<StackJob> pendingJob;
 
     DialogTranslator *dialogTranslator;
 };

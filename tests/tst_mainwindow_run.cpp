@@ -122,6 +122,9 @@ private slots:
             if (image == 2)
                 child<QLineEdit>(window.get(), "destinationFolder")->setText(later);
         });
+        // A second press before the first report, with another name pattern, hands the worker nothing.
+        button("executeButton")->click();
+        child<QLineEdit>(window.get(), "namePattern")->setText("second****.png");
         button("executeButton")->click();
         QVERIFY(waitForRunEnd(1));
         QCOMPARE(reports, expected);
@@ -134,25 +137,37 @@ private slots:
 
     void missingSourceAborts()
     {
-        BoxCatcher catcher;
         QStringList sources = setUpJob(3, 1, true);
-        const QString missing = sources[1] = sandbox->filePath(QStringLiteral("gone & <1>.png"));
-        chooseSources(window.get(), QString(), sources, false);
+        const QString missing = sandbox->filePath(QStringLiteral("gone & <1>.png"));
+        chooseSources(window.get(), QString(), {sources[0], missing, sources[2]}, false);
+        // The failed run ends while its box is open; a job started then is not that run's to cancel.
+        BoxCatcher catcher([&] {
+            QVERIFY(QTest::qWaitFor([&] { return finished->count() == 1; }, 60000));
+            QVERIFY(sameFrame(0, 1) && !QFileInfo::exists(output(1)) && opened.isEmpty());
+            chooseSources(window.get(), QString(), sources, false);
+            QMetaObject::invokeMethod(window.get(), "execute"); // Begin itself is still disabled
+        });
         button("executeButton")->click();
-        QVERIFY(waitForRunEnd(1));
-        QTRY_COMPARE(catcher.seen, QStringList(QStringLiteral("Error|Error opening image:<br><b>%1</b><br><br>Check if the "
-                                                              "file exists.<br>Check your permissions.|1")
-                                                   .arg(missing.toHtmlEscaped())));
-        QCOMPARE(controls(window.get()), QString(Idle));
-        QVERIFY(sameFrame(0, 1) && !QFileInfo::exists(output(1)) && opened.isEmpty());
+        QVERIFY(waitForRunEnd(2));
+        QCOMPARE(catcher.seen, QStringList(QStringLiteral("Error|Error opening image:<br><b>%1</b><br><br>Check if the "
+                                                          "file exists.<br>Check your permissions.|1")
+                                               .arg(missing.toHtmlEscaped())));
+        QCOMPARE(controls(window.get()), QStringLiteral("Begin|1|0|100"));
+        QVERIFY(sameFrame(1, 3) && sameFrame(2, 7) && opened.size() == 1);
     }
 
     void cancelThenBeginRunsExactlyOneNewJob()
     {
-        // Slow loads, so that the worker is still busy when Begin follows Cancel.
-        QVERIFY(sandbox->addForwardingTool("identify") && sandbox->addForwardingTool("convert", "sleep 1"));
+        // Slow loads, so that the worker is still busy when Begin follows Cancel; the first load
+        // takes the marker and fails after the Cancel.
+        const QString fail = sandbox->filePath(QStringLiteral("fail"));
+        QVERIFY(sandbox->addForwardingTool("identify") && TestTools::writeFile(fail, QByteArray())
+                && sandbox->addForwardingTool(
+                    "convert", QStringLiteral("sleep 1\nif [ -e %1 ]; then rm %1; exit 1; fi").arg(TestTools::shellQuote(fail))));
         setUpJob(4, 1, false);
-        QSignalSpy started(worker(), &QThread::started), completed(worker(), &ExecuteThread::completed);
+        QSignalSpy started(worker(), &QThread::started), completed(worker(), &ExecuteThread::completed),
+            aborted(worker(), &ExecuteThread::aborted);
+        BoxCatcher catcher;
         // A double press before the first report starts one run only.
         button("executeButton")->click();
         button("executeButton")->click();
@@ -169,8 +184,10 @@ private slots:
         button("executeButton")->click();
         QVERIFY(waitForRunEnd(2));
         QTest::qWait(300);
-        // Runs started, runs ended, jobs completed.
-        QCOMPARE(QString("%1 %2 %3").arg(started.count()).arg(finished->count()).arg(completed.count()), "2 2 1");
+        // Runs started, runs ended, jobs failed and completed; the failure after Cancel shows no box.
+        QCOMPARE(QString("%1 %2 %3 %4").arg(started.count()).arg(finished->count()).arg(aborted.count()).arg(completed.count()),
+                 "2 2 1 1");
+        QCOMPARE(catcher.seen, QStringList());
         QCOMPARE(reports.size(), 4);
         QVERIFY(reports.first().startsWith("Processing image #1 ") && reports.last().startsWith("Processing image #4 "));
         QCOMPARE(controls(window.get()), QStringLiteral("Begin|1|0|100"));

@@ -45,6 +45,12 @@ static bool showsText(QWidget &widget, const QString &text)
     return widget.grab().toImage().convertToFormat(QImage::Format_RGB32) == image;
 }
 
+// Waits until the preview has no decode running or waiting.
+static bool decoded(ThumbnailWidget &preview)
+{
+    return QTest::qWaitFor([&] { return !preview.findChild<QThread *>(); }, 60000);
+}
+
 class TestWidgets : public QObject
 {
     Q_OBJECT
@@ -112,6 +118,7 @@ private slots:
             ThumbnailWidget preview;
             preview.resize(c.widget);
             preview.changeImage(file(c.name));
+            QVERIFY2(decoded(preview), c.name);
             const QImage stored = preview.previewImage();
             QVERIFY2(stored.size() == c.stored && drawnRect(preview) == c.drawn, c.name);
             // Reduced while decoding, it must still be the whole picture.
@@ -119,34 +126,43 @@ private slots:
         }
     }
 
-    void previewTextsAndFailures()
+    void previewStatesAndChoices()
     {
         ThumbnailWidget preview;
         preview.resize(240, 160);
         QVERIFY(showsText(preview, "No image selected"));
-        // While the file decodes, a repaint shows the loading text, in the language of the moment.
+        // While the file decodes, the loading text shows, in the language of the moment; then the picture.
         setCurrentLanguage(1);
         writeImage(file("older.png"), QSize(50, 40));
-        bool loadingShown = false;
-        QTimer::singleShot(0, &preview, [&]() { loadingShown = showsText(preview, QString::fromUtf8("Ładowanie obrazu...")); });
         preview.changeImage(file("older.png"));
-        QVERIFY(loadingShown);
+        QVERIFY(showsText(preview, QString::fromUtf8("Ładowanie obrazu...")) && decoded(preview));
         QCOMPARE(drawnRect(preview), QRect(95, 60, 50, 40));
         // A file that is no picture (this test program) leaves a plain black box.
         preview.changeImage(QCoreApplication::applicationFilePath());
-        QVERIFY(preview.previewImage().isNull() && drawnRect(preview).isEmpty());
-        // The list may move on while the loading text is painted: the newest choice wins...
+        QVERIFY(decoded(preview) && preview.previewImage().isNull() && drawnRect(preview).isEmpty());
+        // The list may move on while a file decodes: the newest choice wins...
         writeImage(file("newer.png"), QSize(20, 10));
-        QTimer::singleShot(0, &preview, [&]() { preview.changeImage(file("newer.png")); });
         preview.changeImage(file("older.png"));
+        preview.changeImage(file("newer.png"));
+        QVERIFY(decoded(preview));
         QCOMPARE(preview.previewImage().size(), QSize(20, 10));
         // ...also when a new choice of files replaces the list and its current entry: no picture then.
         ImageListWidget list;
         connect(&list, &QListWidget::currentTextChanged, &preview, &ThumbnailWidget::changeImage);
         list.setFilenames({file("older.png"), file("newer.png")});
-        QTimer::singleShot(0, &list, [&]() { list.setFilenames({file("newer.png")}); });
         list.setCurrentRow(0);
-        QVERIFY(preview.previewImage().isNull() && showsText(preview, "Nie wybrano obrazu"));
+        list.setFilenames({file("newer.png")});
+        QVERIFY(decoded(preview) && preview.previewImage().isNull() && showsText(preview, "Nie wybrano obrazu"));
+
+        // A large PNG decodes while the event loop goes on: a timer keeps firing until the picture comes.
+        writeImage(file("large.png"), QSize(8000, 6000));
+        int ticks = 0;
+        QTimer timer;
+        connect(&timer, &QTimer::timeout, [&] { ticks += preview.previewImage().isNull(); });
+        timer.start(5);
+        preview.changeImage(file("large.png"));
+        QVERIFY(decoded(preview));
+        QVERIFY2(ticks >= 3 && preview.previewImage().size() == QSize(640, 480), qPrintable(QString::number(ticks)));
     }
 
     void tipLabel()

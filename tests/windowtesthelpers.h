@@ -8,6 +8,8 @@
 
 #include <QtWidgets>
 
+#include <functional>
+
 template <typename T>
 T *child(const QObject *root, const char *name)
 {
@@ -37,20 +39,24 @@ inline QString controls(const QObject *window)
                        QString::number(child<QProgressBar>(window, "progressBar")->value())}.join(QLatin1Char('|'));
 }
 
-// While it lives, closes every message box (they are modal) and keeps "title|text|number of buttons".
+// While it lives, closes every message box (they are modal) and keeps "title|text|number of buttons";
+// `whileOpen` runs first, inside the box's own event loop.
 struct BoxCatcher : QObject
 {
     QStringList seen;
     QTimer timer;
-    BoxCatcher()
+    explicit BoxCatcher(std::function<void()> whileOpen = {})
     {
-        connect(&timer, &QTimer::timeout, this, [this] {
-            const QWidgetList widgets = QApplication::topLevelWidgets();
-            for (QWidget *widget : widgets)
-                if (auto *box = qobject_cast<QMessageBox *>(widget); box && box->isVisible()) {
-                    seen << box->windowTitle() + '|' + box->text() + '|' + QString::number(box->buttons().size());
-                    box->button(QMessageBox::Ok)->click();
-                }
+        connect(&timer, &QTimer::timeout, this, [this, whileOpen] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            seen << box->windowTitle() + '|' + box->text() + '|' + QString::number(box->buttons().size());
+            timer.stop(); // whileOpen may wait in an event loop of its own
+            if (whileOpen)
+                whileOpen();
+            timer.start();
+            box->button(QMessageBox::Ok)->click();
         });
         timer.start(20);
     }

@@ -2,14 +2,21 @@
 
 #include "languagetext.h"
 
-#include <QCoreApplication>
 #include <QImageIOHandler>
 #include <QImageReader>
 #include <QPainter>
+#include <QThread>
 
 ThumbnailWidget::ThumbnailWidget(QWidget *parent)
     : QWidget(parent)
 {
+}
+
+ThumbnailWidget::~ThumbnailWidget()
+{
+    // The decoder is a child: it must have ended before it is destroyed with the widget.
+    if (decoder)
+        decoder->wait();
 }
 
 QImage ThumbnailWidget::loadPreview(const QString &path)
@@ -17,8 +24,8 @@ QImage ThumbnailWidget::loadPreview(const QString &path)
     const QSize bounds(MaxPreviewSize, MaxPreviewSize);
     QImageReader reader(path);
     const QSize fullSize = reader.size();
-    // Decoding a 50 MP frame at full size takes seconds in the window's thread; readers that can
-    // scale while decoding (JPEG) are asked for the preview size directly. QSize::scaled rounds
+    // Runs in the decoder thread. Readers that can scale while decoding (JPEG) are asked for the
+    // preview size directly, which is several times faster for a 50 MP frame. QSize::scaled rounds
     // down in integers, the same as the scaling below.
     if (fullSize.isValid() && (fullSize.width() > MaxPreviewSize || fullSize.height() > MaxPreviewSize)
         && reader.supportsOption(QImageIOHandler::ScaledSize)) {
@@ -32,26 +39,45 @@ QImage ThumbnailWidget::loadPreview(const QString &path)
 
 void ThumbnailWidget::changeImage(const QString &path)
 {
+    ++requestCount;
+    wantedPath = path;
+    loading = !path.isEmpty();
     if (path.isEmpty()) {
-        ++requestCount;
-        loading = false;
         image = QImage();
         imageChosen = false;
-    } else {
-        // Let the loading text reach the screen before the decode blocks the event loop.
-        const quint64 request = ++requestCount;
-        loading = true;
-        update();
-        QCoreApplication::processEvents();
-        // A newer choice (the user moving on through the list) may have been handled while the
-        // events ran; it has already set the preview, and this older file must not replace it.
-        if (request != requestCount)
-            return;
-        image = loadPreview(path);
+    } else if (!decoder) {
+        startDecode();
+    }
+    // Otherwise the file waits for the decode in progress: moving through a long list starts no
+    // pile of decodes, only the newest file is decoded next.
+    update();
+}
+
+void ThumbnailWidget::startDecode()
+{
+    decodingRequest = requestCount;
+    decoder = QThread::create([this, path = wantedPath] { decoded = loadPreview(path); });
+    decoder->setParent(this);
+    connect(decoder, &QThread::finished, this, &ThumbnailWidget::decodeFinished);
+    decoder->start();
+}
+
+void ThumbnailWidget::decodeFinished()
+{
+    // finished() is sent from the thread just before it ends; wait() covers the last steps.
+    decoder->wait();
+    decoder->deleteLater();
+    decoder = nullptr;
+    const QImage result = decoded;
+    decoded = QImage();
+    if (decodingRequest == requestCount) {
+        image = result;
         loading = false;
         imageChosen = true;
+        update();
+    } else if (loading) {
+        startDecode();
     }
-    update();
 }
 
 void ThumbnailWidget::paintEvent(QPaintEvent *)
