@@ -1,29 +1,41 @@
 // The main window running real jobs through the worker and ImageMagick: progress shown during a
 // run, completion, a failed load, Cancel followed by Begin, and closing the window mid-run.
 
-#include "executethread.h"
-#include "mainwindow.h"
 #include "testtools.h"
 #include "windowtesthelpers.h"
 
 #include <QtTest>
 
-#include <memory>
-
 static const char Idle[] = "Begin|1|0|0";
 
-class TestMainWindowRun : public QObject
+// Each full job: 6 sources, 4 images per group where groups are asked for; the controls after each
+// report; the sources in each output, as bits.
+static const struct { int language, condition; bool openFolder; QStringList reports; QList<int> outputs; } jobs[] = {
+    {0, 1, true, {"Processing image #1 (operation 1 of 1)...|0|1|0", "Processing image #2 (operation 1 of 1)...|0|1|16",
+                  "Processing image #3 (operation 1 of 1)...|0|1|33", "Processing image #4 (operation 1 of 1)...|0|1|50",
+                  "Processing image #5 (operation 1 of 1)...|0|1|66", "Processing image #6 (operation 1 of 1)...|0|1|83"},
+     {1, 3, 7, 15, 31, 63}},
+    {0, 0, false, {"Processing image #1 (operation 1 of 6)...|0|1|0", "Processing image #1 (operation 2 of 6)...|0|1|16",
+                   "Processing image #1 (operation 3 of 6)...|0|1|33", "Processing image #1 (operation 4 of 6)...|0|1|50",
+                   "Processing image #1 (operation 5 of 6)...|0|1|66", "Processing image #1 (operation 6 of 6)...|0|1|83"},
+     {63}},
+    {1, 2, false, {"Przetwarzanie obrazu nr 1 (operacja 1 z 4)...|0|1|0", "Przetwarzanie obrazu nr 1 (operacja 2 z 4)...|0|1|0",
+                   "Przetwarzanie obrazu nr 1 (operacja 3 z 4)...|0|1|0", "Przetwarzanie obrazu nr 1 (operacja 4 z 4)...|0|1|0",
+                   "Przetwarzanie obrazu nr 2 (operacja 1 z 4)...|0|1|33", "Przetwarzanie obrazu nr 2 (operacja 2 z 4)...|0|1|33",
+                   "Przetwarzanie obrazu nr 2 (operacja 3 z 4)...|0|1|33", "Przetwarzanie obrazu nr 2 (operacja 4 z 4)...|0|1|33",
+                   "Przetwarzanie obrazu nr 3 (operacja 1 z 4)...|0|1|66", "Przetwarzanie obrazu nr 3 (operacja 2 z 4)...|0|1|66",
+                   "Przetwarzanie obrazu nr 3 (operacja 3 z 4)...|0|1|66", "Przetwarzanie obrazu nr 3 (operacja 4 z 4)...|0|1|66"},
+     {0x0f, 0x1e, 0x3c}}};
+
+class TestMainWindowRun : public QObject, WindowFixture
 {
     Q_OBJECT
 
     std::unique_ptr<TestTools::ToolSandbox> sandbox;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<QSignalSpy> finished;
     QStringList reports;
     QList<QUrl> opened;
 
-    ExecuteThread *worker() const { return window->findChild<ExecuteThread *>(); }
-    QPushButton *button(const char *name) const { return child<QPushButton>(window.get(), name); }
     QString output(int i) const { return sandbox->filePath(QStringLiteral("out/output%1.png").arg(i, 4, 10, QChar('0'))); }
     // Black, with a white pixel at (k, k) for each bit k of mask: source k has bit k, so the
     // maximum of the sources shows which went in.
@@ -35,8 +47,15 @@ class TestMainWindowRun : public QObject
             image.setPixel(k, k, (mask >> k) & 1 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
         return image;
     }
-    bool sameFrame(int i, int mask) const { return QImage(output(i)).convertToFormat(QImage::Format_RGB32) == frame(mask); }
-    // Sources in the sandbox, written as PNG files to "out" under the default name pattern.
+    bool sameFrames(const QList<int> &masks) const
+    {
+        for (int i = 0; i < masks.size(); ++i)
+            if (QImage(output(i)).convertToFormat(QImage::Format_RGB32) != frame(masks[i]))
+                return false;
+        return !QFileInfo::exists(output(masks.size()));
+    }
+    // Sources in the sandbox, written as PNG files to "out" under the default name pattern; the
+    // controls are recorded after each report, queued behind the window's own connection.
     QStringList setUpJob(int frames, int condition, bool openFolder)
     {
         QStringList files;
@@ -44,17 +63,13 @@ class TestMainWindowRun : public QObject
             files << sandbox->filePath(QStringLiteral("frame%1.png").arg(k));
             frame(1 << k).save(files.last());
         }
-        chooseSources(window.get(), sandbox->path(), files);
-        child<QComboBox>(window.get(), "condition")->setCurrentIndex(condition);
-        child<QComboBox>(window.get(), "fileType")->setCurrentIndex(1);
-        child<QLineEdit>(window.get(), "destinationFolder")->setText(sandbox->filePath(QStringLiteral("out")));
-        child<QCheckBox>(window.get(), "openDestinationFolder")->setChecked(openFolder);
+        chooseSources(sandbox->path(), files);
+        get("condition")->setCurrentIndex(condition);
+        get("fileType")->setCurrentIndex(1);
+        get<QLineEdit>("destinationFolder")->setText(sandbox->filePath(QStringLiteral("out")));
+        get<QCheckBox>("openDestinationFolder")->setChecked(openFolder);
+        connect(worker(), &ExecuteThread::operationStarted, window.get(), [this] { reports << controls(); });
         return files;
-    }
-    // Records the controls after each report: queued behind the window's own connection.
-    void watchReports()
-    {
-        connect(worker(), &ExecuteThread::operationStarted, window.get(), [this] { reports << controls(window.get()); });
     }
     // Waits until the worker's run has returned and the window has handled its end (queued).
     bool waitForRunEnd(int runs)
@@ -76,8 +91,7 @@ private slots:
         sandbox.reset(); // first, as it gives back the working folder it took
         sandbox.reset(new TestTools::ToolSandbox);
         QVERIFY(sandbox->isValid() && QDir().mkpath(QStringLiteral("out")));
-        window.reset(new MainWindow);
-        window->show();
+        newWindow();
         finished.reset(new QSignalSpy(worker(), &QThread::finished));
         reports.clear();
         opened.clear();
@@ -85,75 +99,55 @@ private slots:
 
     void fullJob_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<int>("condition");
-        QTest::addColumn<bool>("openFolder");
-        QTest::addColumn<QStringList>("expected"); // the controls after each report
-        QTest::addColumn<QList<int>>("outputs");   // the sources in each output, as bits
-        const int sixths[] = {0, 16, 33, 50, 66, 83};
-        QStringList previous, one, groups;
-        for (int k = 0; k < 6; ++k) {
-            previous << QStringLiteral("Processing image #%1 (operation 1 of 1)...|0|1|%2").arg(k + 1).arg(sixths[k]);
-            one << QStringLiteral("Processing image #1 (operation %1 of 6)...|0|1|%2").arg(k + 1).arg(sixths[k]);
-        }
-        for (int image = 0; image < 3; ++image) // each group of 4 rebuilt under "Lighten only"
-            for (int k = 1; k <= 4; ++k)
-                groups << QStringLiteral("Przetwarzanie obrazu nr %1 (operacja %2 z 4)...|0|1|%3")
-                              .arg(image + 1).arg(k).arg(image * 33);
-        QTest::newRow("all previous images") << 0 << 1 << true << previous << QList<int>{1, 3, 7, 15, 31, 63};
-        QTest::newRow("one image: the bar follows operations") << 0 << 0 << false << one << QList<int>{63};
-        QTest::newRow("groups, Polish") << 1 << 2 << false << groups << QList<int>{0x0f, 0x1e, 0x3c};
+        QTest::addColumn<int>("job");
+        QTest::newRow("all previous images") << 0;
+        QTest::newRow("one image: the bar follows operations") << 1;
+        QTest::newRow("groups, Polish") << 2;
     }
 
     void fullJob()
     {
-        QFETCH(int, language);
-        QFETCH(int, condition);
-        QFETCH(bool, openFolder);
-        QFETCH(QStringList, expected);
-        QFETCH(QList<int>, outputs);
-        child<QComboBox>(window.get(), "language")->setCurrentIndex(language);
-        setUpJob(6, condition, openFolder);
-        child<QSpinBox>(window.get(), "conditionOption1")->setValue(4);
-        watchReports();
+        QFETCH(int, job);
+        const auto &c = jobs[job];
+        get("language")->setCurrentIndex(c.language);
+        setUpJob(6, c.condition, c.openFolder);
+        get<QSpinBox>("conditionOption1")->setValue(4);
         // A folder chosen during the run is the one opened at the end; the job keeps its own paths.
         const QString later = sandbox->filePath(QStringLiteral("later"));
         connect(worker(), &ExecuteThread::operationStarted, window.get(), [&](int image) {
             if (image == 2)
-                child<QLineEdit>(window.get(), "destinationFolder")->setText(later);
+                get<QLineEdit>("destinationFolder")->setText(later);
         });
         // A second press before the first report, with another name pattern, hands the worker nothing.
-        button("executeButton")->click();
-        child<QLineEdit>(window.get(), "namePattern")->setText("second****.png");
-        button("executeButton")->click();
+        click();
+        get<QLineEdit>("namePattern")->setText("second****.png");
+        click();
         QVERIFY(waitForRunEnd(1));
-        QCOMPARE(reports, expected);
-        QCOMPARE(controls(window.get()), QStringLiteral("%1|1|0|100").arg(language ? "Rozpocznij" : "Begin"));
-        QCOMPARE(opened, openFolder ? QList<QUrl>{QUrl::fromLocalFile(later)} : QList<QUrl>());
-        for (int i = 0; i < outputs.size(); ++i)
-            QVERIFY2(sameFrame(i, outputs[i]), qPrintable(output(i)));
-        QVERIFY(!QFileInfo::exists(output(outputs.size())) && !QFileInfo::exists(later));
+        QCOMPARE(reports, c.reports);
+        QCOMPARE(controls(), QStringLiteral("%1|1|0|100").arg(c.language ? "Rozpocznij" : "Begin"));
+        QCOMPARE(opened, c.openFolder ? QList<QUrl>{QUrl::fromLocalFile(later)} : QList<QUrl>());
+        QVERIFY(sameFrames(c.outputs) && !QFileInfo::exists(later));
     }
 
     void missingSourceAborts()
     {
         QStringList sources = setUpJob(3, 1, true);
         const QString missing = sandbox->filePath(QStringLiteral("gone & <1>.png"));
-        chooseSources(window.get(), QString(), {sources[0], missing, sources[2]}, false);
+        chooseSources(QString(), {sources[0], missing, sources[2]}, false);
         // The failed run ends while its box is open; a job started then is not that run's to cancel.
         BoxCatcher catcher([&] {
             QVERIFY(QTest::qWaitFor([&] { return finished->count() == 1; }, 60000));
-            QVERIFY(sameFrame(0, 1) && !QFileInfo::exists(output(1)) && opened.isEmpty());
-            chooseSources(window.get(), QString(), sources, false);
+            QVERIFY(sameFrames({1}) && opened.isEmpty());
+            chooseSources(QString(), sources, false);
             QMetaObject::invokeMethod(window.get(), "execute"); // Begin itself is still disabled
         });
-        button("executeButton")->click();
+        click();
         QVERIFY(waitForRunEnd(2));
         QCOMPARE(catcher.seen, QStringList(QStringLiteral("Error|Error opening image:<br><b>%1</b><br><br>Check if the "
                                                           "file exists.<br>Check your permissions.|1")
                                                .arg(missing.toHtmlEscaped())));
-        QCOMPARE(controls(window.get()), QStringLiteral("Begin|1|0|100"));
-        QVERIFY(sameFrame(1, 3) && sameFrame(2, 7) && opened.size() == 1);
+        QCOMPARE(controls(), QStringLiteral("Begin|1|0|100"));
+        QVERIFY(sameFrames({1, 3, 7}) && opened.size() == 1);
     }
 
     void cancelThenBeginRunsExactlyOneNewJob()
@@ -169,29 +163,28 @@ private slots:
             aborted(worker(), &ExecuteThread::aborted);
         BoxCatcher catcher;
         // A double press before the first report starts one run only.
-        button("executeButton")->click();
-        button("executeButton")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!button("executeButton")->isEnabled(), 20000);
+        click();
+        click();
+        QTRY_VERIFY_WITH_TIMEOUT(!get<QPushButton>("executeButton")->isEnabled(), 20000);
         QCOMPARE(started.count(), 1);
-        button("cancelButton")->click();
-        QCOMPARE(controls(window.get()), QString(Idle));
+        click("cancelButton");
+        QCOMPARE(controls(), QString(Idle));
         // A report the worker sent before it saw the cancel changes nothing.
         emit worker()->operationStarted(1, 4, 0, 1);
-        QCOMPARE(controls(window.get()), QString(Idle));
+        QCOMPARE(controls(), QString(Idle));
         // Begin at once, while the cancelled run still loads: the new job runs once, first image to last.
         QVERIFY(worker()->isRunning());
-        watchReports();
-        button("executeButton")->click();
+        reports.clear();
+        click();
         QVERIFY(waitForRunEnd(2));
         QTest::qWait(300);
         // Runs started, runs ended, jobs failed and completed; the failure after Cancel shows no box.
         QCOMPARE(QString("%1 %2 %3 %4").arg(started.count()).arg(finished->count()).arg(aborted.count()).arg(completed.count()),
                  "2 2 1 1");
         QCOMPARE(catcher.seen, QStringList());
-        QCOMPARE(reports.size(), 4);
-        QVERIFY(reports.first().startsWith("Processing image #1 ") && reports.last().startsWith("Processing image #4 "));
-        QCOMPARE(controls(window.get()), QStringLiteral("Begin|1|0|100"));
-        QVERIFY(sameFrame(0, 1) && sameFrame(1, 3) && sameFrame(2, 7) && sameFrame(3, 15));
+        QVERIFY(reports.size() == 4 && reports.first().startsWith("Processing image #1 ") && reports.last().startsWith("Processing image #4 "));
+        QCOMPARE(controls(), QStringLiteral("Begin|1|0|100"));
+        QVERIFY(sameFrames({1, 3, 7, 15}));
     }
 
     void closingDuringRunStopsWorker()
@@ -204,7 +197,7 @@ private slots:
         QSignalSpy ended(worker(), &ExecuteThread::completed), aborted(worker(), &ExecuteThread::aborted);
         for (int round = 0; round < 2; ++round) {
             QVERIFY(TestTools::writeFile(pids, QByteArray()));
-            button("executeButton")->click();
+            click();
             QTRY_VERIFY_WITH_TIMEOUT(!TestTools::readFile(pids).trimmed().isEmpty(), 20000);
             const QString tool = QStringLiteral("/proc/") + QString::fromLatin1(TestTools::readFile(pids).trimmed());
             QVERIFY(QFileInfo::exists(tool));
@@ -215,7 +208,7 @@ private slots:
                 QTest::qWait(100);
                 QCOMPARE(ended.count() + aborted.count(), 0);
                 window->show();
-                QCOMPARE(controls(window.get()), QString(Idle));
+                QCOMPARE(controls(), QString(Idle));
             } else {
                 window.reset(); // destroying the window mid-run, without a close, is just as safe
                 QVERIFY(!QFileInfo::exists(tool));

@@ -1,43 +1,55 @@
 #ifndef VELUMEN_WINDOWTESTHELPERS_H
 #define VELUMEN_WINDOWTESTHELPERS_H
 
-// Shared by the main window tests: widgets by object name (the destination dialog's too, as it is
-// the window's child), a source choice as the chooser sends it, the run controls, message boxes.
+// Shared by the main window tests: the window with its widgets by object name (the destination
+// dialog's too, as it is the window's child), a source choice as the chooser sends it, the run
+// controls, message boxes.
 
+#include "executethread.h"
+#include "mainwindow.h"
 #include "selectimagesbutton.h"
 
 #include <QtWidgets>
 
 #include <functional>
+#include <memory>
 
-template <typename T>
-T *child(const QObject *root, const char *name)
+class WindowFixture
 {
-    T *widget = root->findChild<T *>(QLatin1String(name));
-    if (!widget)
-        qFatal("no widget %s", name);
-    return widget;
-}
+protected:
+    std::unique_ptr<MainWindow> window;
 
-// The new folder (unless the folder stayed the same), the files, their number.
-inline void chooseSources(const QObject *window, const QString &folder, const QStringList &files,
-                          bool newFolder = true)
-{
-    auto *button = child<SelectImagesButton>(window, "sourceImagesButton");
-    if (newFolder)
-        emit button->pathChanged(folder);
-    emit button->selected(files);
-    emit button->inputCountChanged(files.size());
-}
+    void newWindow() { window.reset(), window.reset(new MainWindow), window->show(); }
+    template <typename T = QComboBox>
+    T *get(const char *name) const
+    {
+        T *widget = window->findChild<T *>(QLatin1String(name));
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    void click(const char *name = "executeButton") const { get<QPushButton>(name)->click(); }
+    ExecuteThread *worker() const { return window->findChild<ExecuteThread *>(); }
 
-// Begin's text, whether Begin and Cancel are enabled, and the bar: "Begin|1|0|0" when idle.
-inline QString controls(const QObject *window)
-{
-    auto *begin = child<QPushButton>(window, "executeButton");
-    return QStringList{begin->text(), QString::number(begin->isEnabled()),
-                       QString::number(child<QPushButton>(window, "cancelButton")->isEnabled()),
-                       QString::number(child<QProgressBar>(window, "progressBar")->value())}.join(QLatin1Char('|'));
-}
+    // The new folder (unless the folder stayed the same), the files, their number.
+    void chooseSources(const QString &folder, const QStringList &files, bool newFolder = true) const
+    {
+        auto *button = get<SelectImagesButton>("sourceImagesButton");
+        if (newFolder)
+            emit button->pathChanged(folder);
+        emit button->selected(files);
+        emit button->inputCountChanged(files.size());
+    }
+
+    // Begin's text, whether Begin and Cancel are enabled, and the bar: "Begin|1|0|0" when idle.
+    QString controls() const
+    {
+        return QStringList{get<QPushButton>("executeButton")->text(),
+                           QString::number(get<QPushButton>("executeButton")->isEnabled()),
+                           QString::number(get<QPushButton>("cancelButton")->isEnabled()),
+                           QString::number(get<QProgressBar>("progressBar")->value())}.join('|');
+    }
+};
 
 // While it lives, closes every message box (they are modal) and keeps "title|text|number of buttons";
 // `whileOpen` runs first, inside the box's own event loop.
