@@ -14,6 +14,15 @@
 #include <functional>
 #include <memory>
 
+template <typename T>
+T *child(const QObject *root, const char *name)
+{
+    T *widget = root->findChild<T *>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
 class WindowFixture
 {
 protected:
@@ -21,13 +30,7 @@ protected:
 
     void newWindow() { window.reset(), window.reset(new MainWindow), window->show(); }
     template <typename T = QComboBox>
-    T *get(const char *name) const
-    {
-        T *widget = window->findChild<T *>(QLatin1String(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    T *get(const char *name) const { return child<T>(window.get(), name); }
     void click(const char *name = "executeButton") const { get<QPushButton>(name)->click(); }
     ExecuteThread *worker() const { return window->findChild<ExecuteThread *>(); }
 
