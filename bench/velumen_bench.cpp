@@ -2,19 +2,24 @@
 //
 //   velumen_bench load [N] [files...]
 //       Loads N frames (default 5) through the image tools at pixel depth 48 and combines them
-//       (lighten, then add for a mean). Without files, N frames of about 20 megapixels are generated
+//       (lighten, then add for a mean). Without files, N frames of about 18 megapixels are generated
 //       as JPEG in a temporary folder first. Prints seconds per load and per combine, and peak memory.
 //
 //   velumen_bench job [N] [files...]
-//       Runs whole jobs through the execute thread over N frames (default 6, generated as above):
-//       "All images" and "All previous images" under "Lighten only", and "All previous images" under
-//       "Mean", written as JPEG. Prints seconds per operation and per destination image and the
-//       peak memory of each job, then times ImageMagick's own "-evaluate-sequence max" on the frames.
+//       Runs whole jobs through the execute thread over N frames (default 8, generated as above):
+//       "All images" and "All previous images" under "Lighten only", written as JPEG. Each job is
+//       taken in turns with djpeg decoding the same frames one after another (VELUMEN_BENCH_ROUNDS
+//       rounds, default 3); prints the medians, their ratio, the peak memory of this process and of
+//       its whole process tree (the tools included), and the load average.
+//
+//   velumen_bench outputs FOLDER
+//       Writes the files of a fixed set of small jobs, to compare the output of two builds byte for byte.
 
 #include "executethread.h"
 #include "image32.h"
 #include "stackplan.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,9 +31,17 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <QMap>
+#include <QThread>
+#include <QVector>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
@@ -74,11 +87,11 @@ double toolPeakMemoryMiB()
     return -1;
 }
 
-// Writes N JPEG frames of 5472 x 3648 (20 MP) with some structure and noise, so decoding is real work.
+// Writes N JPEG frames of 5640 x 3172 (18 MP) with some structure and noise, so decoding is real work.
 QStringList generateFrames(const QString &folder, int count)
 {
     QStringList files;
-    const int width = 5472, height = 3648;
+    const int width = 5640, height = 3172;
     QImage image(width, height, QImage::Format_RGB888);
     quint32 seed = 12345;
     for (int f = 0; f < count; ++f) {
@@ -120,7 +133,7 @@ QStringList benchFrames(const QStringList &arguments, int count, const QTemporar
         out() << "no temporary folder" << Qt::endl;
         return files;
     }
-    out() << "generating " << count << " frames of 5472 x 3648 in " << folder.path() << Qt::endl;
+    out() << "generating " << count << " frames of 5640 x 3172 in " << folder.path() << Qt::endl;
     QElapsedTimer timer;
     timer.start();
     files = generateFrames(folder.path(), count);
@@ -186,9 +199,106 @@ int runLoad(const QStringList &arguments)
 }
 
 
-// One job through the execute thread, timed, with its peak memory.
-bool runOneJob(const QString &title, const QStringList &files, const QString &outputFolder, int condition,
-               int stackMethod)
+// Peak resident memory of this process and its descendants, summed, sampled while a job runs (Linux).
+class TreeMemorySampler
+{
+public:
+    void start()
+    {
+        m_peakMiB = 0;
+        m_running = true;
+        m_thread = std::thread([this] {
+            while (m_running) {
+                m_peakMiB = std::max(m_peakMiB.load(), treeResidentMiB());
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+    double stop()
+    {
+        m_running = false;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_peakMiB;
+    }
+
+private:
+    static double treeResidentMiB()
+    {
+        // ppid of every process, then the resident size of each process below this one.
+        QMap<int, int> parents;
+        QMap<int, double> resident;
+        const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+        for (const QString &entry : entries) {
+            bool isPid = false;
+            const int pid = entry.toInt(&isPid);
+            if (!isPid)
+                continue;
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (!stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            if (fields.size() > 22) {
+                parents[pid] = fields.at(1).toInt();
+                resident[pid] = fields.at(21).toDouble() * 4096.0 / (1024 * 1024);
+            }
+        }
+        const int self = int(QCoreApplication::applicationPid());
+        double sum = 0;
+        for (auto it = resident.cbegin(); it != resident.cend(); ++it) {
+            for (int p = it.key(); p > 1; p = parents.value(p, 0)) {
+                if (p == self) {
+                    sum += it.value();
+                    break;
+                }
+            }
+        }
+        return sum;
+    }
+
+    std::atomic_bool m_running{false};
+    std::atomic<double> m_peakMiB{0};
+    std::thread m_thread;
+};
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()).section(' ', 0, 2)
+                                          : QStringLiteral("?");
+}
+
+double median(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.isEmpty() ? 0 : values.at(values.size() / 2);
+}
+
+// djpeg alone over the frames, one after another: the decode time the job is measured against.
+double djpegSeconds(const QString &djpeg, const QStringList &files)
+{
+    QElapsedTimer timer;
+    timer.start();
+    for (const QString &file : files) {
+        QProcess process;
+        process.start(djpeg, {QStringLiteral("-outfile"), QStringLiteral("/dev/null"), file});
+        process.waitForFinished(-1);
+    }
+    return timer.nsecsElapsed() / 1e9;
+}
+
+struct JobFigures
+{
+    double seconds = 0;
+    double peakMiB = 0;
+    double treePeakMiB = 0;
+    int operations = 0;
+    QString failure;
+};
+
+// One job through the execute thread, timed, with its peak memory and that of its process tree.
+JobFigures runOneJob(const QStringList &files, const QString &outputFolder, int condition, int stackMethod)
 {
     StackSettings settings;
     settings.sourceCount = files.size();
@@ -199,14 +309,13 @@ bool runOneJob(const QString &title, const QStringList &files, const QString &ou
         destinations << QDir(outputFolder).filePath(QStringLiteral("out%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
 
     ExecuteThread thread;
-    int operations = 0;
+    JobFigures figures;
     bool completed = false;
-    QString failure;
     // Direct connections: the figures are read only after the thread has finished.
-    QObject::connect(&thread, &ExecuteThread::operationStarted, [&] { ++operations; });
+    QObject::connect(&thread, &ExecuteThread::operationStarted, [&] { ++figures.operations; });
     QObject::connect(&thread, &ExecuteThread::completed, [&] { completed = true; });
     QObject::connect(&thread, &ExecuteThread::aborted, [&](bool open, const QString &file) {
-        failure = (open ? QStringLiteral("cannot load ") : QStringLiteral("cannot write ")) + file;
+        figures.failure = (open ? QStringLiteral("cannot load ") : QStringLiteral("cannot write ")) + file;
     });
     thread.setSourceImages(files);
     thread.setDestinationImages(destinations);
@@ -216,32 +325,57 @@ bool runOneJob(const QString &title, const QStringList &files, const QString &ou
     thread.setCompression(92);
 
     resetPeakMemory();
-    const double baseline = peakMemoryMiB();
+    TreeMemorySampler tree;
+    tree.start();
     QElapsedTimer timer;
     timer.start();
     thread.start();
     thread.wait();
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    const double peak = peakMemoryMiB();
+    figures.seconds = timer.nsecsElapsed() / 1e9;
+    figures.treePeakMiB = tree.stop();
+    figures.peakMiB = peakMemoryMiB();
+    if (!completed && figures.failure.isEmpty())
+        figures.failure = QStringLiteral("did not complete");
+    return figures;
+}
 
-    out() << title << Qt::endl;
-    if (!completed) {
-        out() << "  failed: " << failure << Qt::endl;
-        return false;
+// The job and djpeg over the same frames taken in turns (job, djpeg, job, djpeg, ...), medians of each.
+bool compareJob(const QString &title, const QStringList &files, const QString &outputFolder, int condition,
+                int stackMethod, const QString &djpeg, int rounds)
+{
+    QVector<double> jobSeconds, decodeSeconds, peaks, treePeaks;
+    JobFigures figures;
+    out() << title << " (load average before " << loadAverage() << ")" << Qt::endl;
+    for (int round = 0; round < rounds; ++round) {
+        figures = runOneJob(files, outputFolder, condition, stackMethod);
+        if (!figures.failure.isEmpty()) {
+            out() << "  failed: " << figures.failure << Qt::endl;
+            return false;
+        }
+        jobSeconds << figures.seconds;
+        peaks << figures.peakMiB;
+        treePeaks << figures.treePeakMiB;
+        if (!djpeg.isEmpty())
+            decodeSeconds << djpegSeconds(djpeg, files);
+        out() << "  round " << round + 1 << ": job " << figures.seconds << " s"
+              << (djpeg.isEmpty() ? QString() : QStringLiteral(", djpeg %1 s").arg(decodeSeconds.last())) << Qt::endl;
     }
-    out() << "  destination images     " << destinations.size() << ", operations " << operations << Qt::endl;
-    out() << "  seconds in all         " << seconds << Qt::endl;
-    out() << "  seconds per operation  " << seconds / qMax(1, operations) << " (writing included)" << Qt::endl;
-    out() << "  seconds per image      " << seconds / qMax(1, destinations.size()) << Qt::endl;
-    out() << "  peak memory            " << peak << " MiB (" << peak - baseline << " MiB above the "
-          << baseline << " MiB before the job)" << Qt::endl;
+    const double job = median(jobSeconds);
+    out() << "  operations             " << figures.operations << Qt::endl;
+    out() << "  seconds (median)       " << job << Qt::endl;
+    if (!djpeg.isEmpty())
+        out() << "  djpeg seconds (median) " << median(decodeSeconds) << ", ratio " << job / median(decodeSeconds)
+              << Qt::endl;
+    out() << "  peak memory            " << median(peaks) << " MiB (process), " << median(treePeaks)
+          << " MiB (process tree)" << Qt::endl;
+    out() << "  load average after     " << loadAverage() << Qt::endl;
     return true;
 }
 
 int runJob(const QStringList &arguments)
 {
     QTemporaryDir frameFolder;
-    const QStringList files = benchFrames(arguments, 6, frameFolder);
+    const QStringList files = benchFrames(arguments, 8, frameFolder);
     if (files.isEmpty())
         return 1;
     QTemporaryDir outputFolder;
@@ -250,35 +384,101 @@ int runJob(const QStringList &arguments)
         return 1;
     }
     const QStringList identify = identifyImage(files.first());
-    if (identify.size() >= 2) {
-        const double imageMiB = identify.at(0).toDouble() * identify.at(1).toDouble() * 3 * 4 / (1024 * 1024);
-        out() << "frames " << files.size() << " of " << identify.at(0) << " x " << identify.at(1)
-              << ", one full-size image " << imageMiB << " MiB, two " << 2 * imageMiB << " MiB" << Qt::endl;
-    }
+    if (identify.size() >= 2)
+        out() << "frames " << files.size() << " of " << identify.at(0) << " x " << identify.at(1) << ", "
+              << QThread::idealThreadCount() << " cores" << Qt::endl;
+    const QString djpeg = QStandardPaths::findExecutable(QStringLiteral("djpeg"));
+    if (djpeg.isEmpty())
+        out() << "djpeg not found (Debian: libjpeg-turbo-progs): no ratio" << Qt::endl;
+    const int rounds = qEnvironmentVariableIsSet("VELUMEN_BENCH_ROUNDS")
+                           ? qMax(1, qEnvironmentVariableIntValue("VELUMEN_BENCH_ROUNDS")) : 3;
 
-    bool ok = runOneJob(QStringLiteral("All images, Lighten only"), files, outputFolder.path(), 0, 0);
-    ok = runOneJob(QStringLiteral("All previous images, Lighten only"), files, outputFolder.path(), 1, 0) && ok;
-    ok = runOneJob(QStringLiteral("All previous images, Mean"), files, outputFolder.path(), 1, 2) && ok;
-
+    bool ok = compareJob(QStringLiteral("All images, Lighten only"), files, outputFolder.path(), 0, 0, djpeg,
+                         rounds);
+    ok = compareJob(QStringLiteral("All previous images, Lighten only"), files, outputFolder.path(), 1, 0, djpeg,
+                    rounds) && ok;
     out() << "largest tool process during the jobs " << toolPeakMemoryMiB() << " MiB" << Qt::endl;
-
-    // ImageMagick alone, on the same frames.
-    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
-    QProcess process;
-    QElapsedTimer timer;
-    timer.start();
-    process.start(convert, QStringList(files) << QStringLiteral("-evaluate-sequence") << QStringLiteral("max")
-                                              << QDir(outputFolder.path()).filePath(QStringLiteral("max.jpg")));
-    const bool finished = process.waitForFinished(-1);
-    out() << "convert frames -evaluate-sequence max out.jpg" << Qt::endl;
-    out() << "  seconds in all         " << timer.nsecsElapsed() / 1e9
-          << (finished && process.exitCode() == 0 ? "" : " (failed)") << Qt::endl;
-    const QByteArray errors = process.readAllStandardError().trimmed();
-    if (!errors.isEmpty())
-        out() << "  tool error output      " << errors.left(300) << Qt::endl;
-    out() << "  largest tool process   " << toolPeakMemoryMiB() << " MiB (this one, if above the figure before)"
-          << Qt::endl;
     return ok ? 0 : 1;
+}
+
+// Small sources of several kinds and sizes, made with QImage so that they are the same on every run.
+QStringList makeOutputSources(const QString &folder)
+{
+    struct Kind { int width, height; QImage::Format format; const char *suffix; };
+    const Kind kinds[] = {
+        {40, 30, QImage::Format_RGB888, "png"},    {40, 30, QImage::Format_RGBX64, "png"},
+        {40, 30, QImage::Format_RGB888, "jpg"},    {52, 26, QImage::Format_RGB888, "png"},
+        {40, 30, QImage::Format_Grayscale8, "png"}, {30, 40, QImage::Format_RGBX64, "tif"},
+        {40, 30, QImage::Format_RGB888, "tif"},
+    };
+    QStringList files;
+    quint32 seed = 7;
+    for (const Kind &kind : kinds) {
+        QImage image(kind.width, kind.height, kind.format);
+        for (int y = 0; y < kind.height; ++y) {
+            for (int x = 0; x < kind.width; ++x) {
+                seed = seed * 1664525u + 1013904223u;
+                image.setPixelColor(x, y, QColor::fromRgba64(quint16(seed >> 16), quint16(seed * 7u >> 8),
+                                                            quint16((x * 2000 + y * 900 + seed % 300) & 0xFFFF)));
+            }
+        }
+        files << QDir(folder).filePath(QStringLiteral("s%1.%2").arg(files.size()).arg(kind.suffix));
+        image.save(files.last());
+    }
+    return files;
+}
+
+// Writes the files of a fixed set of jobs into a folder, for a byte comparison of two builds:
+// every method, condition, fade and file type, "Mean" updated by subtracting and adding, and
+// sources of differing sizes, kinds and depths.
+int runOutputs(const QStringList &arguments)
+{
+    const QString folder = arguments.value(0);
+    if (folder.isEmpty() || !QDir().mkpath(folder + QStringLiteral("/sources"))) {
+        out() << "usage: velumen_bench outputs FOLDER" << Qt::endl;
+        return 2;
+    }
+    const QStringList all = makeOutputSources(folder + QStringLiteral("/sources"));
+    const int conditions[][3] = {{0, 1, 1}, {1, 1, 1}, {2, 3, 1}, {2, 4, 2}, {2, 5, 1}, {3, 3, 2}, {4, 3, 1}};
+    const char *suffixes[] = {"jpg", "png", "tif", "tif"};
+    int failures = 0, number = 0;
+    for (int method = 0; method < 3; ++method) {
+        for (const auto &condition : conditions) {
+            for (int fade = 0; fade < 4; ++fade) {
+                // The first source of every other job is the odd-sized one.
+                QStringList sources = all;
+                if (number % 2)
+                    sources.swapItemsAt(0, 3);
+                const StackSettings settings{int(sources.size()), condition[0], condition[1], condition[2], fade, 40, 30};
+                const StackPlan plan = buildStackPlan(settings);
+                const int format = number % 4;
+                const QString jobFolder = folder + QStringLiteral("/job%1-m%2-c%3-%4-%5-f%6-t%7").arg(number, 3, 10, QLatin1Char('0'))
+                    .arg(method).arg(condition[0]).arg(condition[1]).arg(condition[2]).arg(fade).arg(format);
+                QDir().mkpath(jobFolder);
+                QStringList destinations;
+                for (int i = 0; i < plan.size(); ++i)
+                    destinations << QDir(jobFolder).filePath(QStringLiteral("out%1.%2").arg(i).arg(suffixes[format]));
+                ExecuteThread thread;
+                bool completed = false;
+                QObject::connect(&thread, &ExecuteThread::completed, [&] { completed = true; });
+                thread.setSourceImages(sources);
+                thread.setDestinationImages(destinations);
+                thread.setStackPlan(plan);
+                thread.setStackMethod(method);
+                thread.setFormat(format);
+                thread.setCompression(50 + number % 50);
+                thread.start();
+                thread.wait();
+                if (!completed) {
+                    out() << "failed: " << jobFolder << Qt::endl;
+                    ++failures;
+                }
+                ++number;
+            }
+        }
+    }
+    out() << number << " jobs, " << failures << " failed" << Qt::endl;
+    return failures ? 1 : 0;
 }
 
 struct Mode
@@ -294,8 +494,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QList<Mode> modes{
-        {"load", runLoad, "load [N] [files...]   load and combine N frames (generated 20 MP JPEGs or the files)"},
-        {"job", runJob, "job [N] [files...]    whole jobs through the execute thread, then convert -evaluate-sequence"},
+        {"load", runLoad, "load [N] [files...]   load and combine N frames (generated 18 MP JPEGs or the files)"},
+        {"job", runJob, "job [N] [files...]    whole jobs through the execute thread beside djpeg of the same frames"},
+        {"outputs", runOutputs, "outputs FOLDER        write the files of a fixed set of jobs, to compare builds"},
     };
     const QStringList arguments = app.arguments();
     for (const Mode &mode : modes) {

@@ -2,13 +2,15 @@
 
 #include "image32.h"
 #include "jobpreflight.h"
+#include "loadqueue.h"
+#include "samplefold.h"
+#include "sourceload.h"
+#include "systemmemory.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QMetaType>
 #include <QSet>
 
-#include <limits>
+#include <algorithm>
 
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
@@ -21,12 +23,9 @@ enum StackMethod { Lighten = 0, Darken = 1, Mean = 2 };
 typedef QPair<int, double> WeightedSource;
 typedef QSet<WeightedSource> SourceSet;
 
-enum Combine { CombineLighten, CombineDarken, CombineAdd, CombineSubtract };
-
-// Thrown inside run when a cancel or a stop ends it without a signal.
-struct Ended
-{
-};
+const qint64 MaxSampleCount = Q_INT64_C(0x7FFFFFFF);
+// Memory a load's tool holds while it decodes, per pixel (ImageMagick's 16-bit pixel cache and more).
+const qint64 ToolBytesPerPixel = 10;
 
 // The read tool scales each sample u (as a fraction of full scale) to w*u, or to w*u + (1 - w)
 // under "Darken only", so a faded source fades toward black, or toward white for a minimum.
@@ -38,7 +37,35 @@ QString weightArguments(double weight, int stackMethod)
     return QString("-function Polynomial %1,0.0").arg(weightText);
 }
 
+// By index, then weight: the same order in every process, where a set's own order changes with the
+// process. Sums of weights in this order give the same bytes on every run.
+QVector<WeightedSource> inOrder(const SourceSet &set)
+{
+    QVector<WeightedSource> list;
+    list.reserve(set.size());
+    for (const WeightedSource &source : set)
+        list.append(source);
+    std::sort(list.begin(), list.end());
+    return list;
+}
+
 } // namespace
+
+struct ExecuteThread::Operation
+{
+    int source;
+    double weight;
+    SampleFold::Operation fold;
+};
+
+// What one destination image needs: its operations in order, whether the accumulator starts again
+// from its fill value first, and under "Mean" the sum of the image's weights.
+struct ExecuteThread::ImageUpdate
+{
+    QVector<Operation> operations;
+    bool refill = false;
+    double weightSum = 0.0;
+};
 
 ExecuteThread::ExecuteThread(QObject *parent)
     : QThread(parent)
@@ -111,138 +138,29 @@ void ExecuteThread::stop()
 void ExecuteThread::run()
 {
     cancelFlag.store(false, std::memory_order_relaxed);
-
-    // What the run is doing, so that any failure can name the file concerned.
-    bool loading = true;
-    QString currentFile = sourceImages.value(0);
-
+    activityOpen = true;
+    activityFile = sourceImages.value(0);
     try {
-        if (stopFlag.load())
+        const std::unique_ptr<Image32> accumulator = createAccumulator();
+        if (!accumulator)
             return;
-        if (sourceImages.isEmpty())
-            throw Image32Exception(Image32Exception::ReadFailed, currentFile);
-
-        // The first source gives the size of every image of the job; refuse what cannot make one.
-        const QStringList fields = identifyImage(currentFile, &stopFlag);
-        if (stopFlag.load())
-            return;
-        bool widthOk = false;
-        bool heightOk = false;
-        const int width = fields.size() == 4 ? fields.at(0).toInt(&widthOk, 10) : 0;
-        const int height = fields.size() == 4 ? fields.at(1).toInt(&heightOk, 10) : 0;
-        if (!widthOk || !heightOk || width <= 0 || height <= 0
-            || qint64(width) * height * 3 > qint64(std::numeric_limits<qint32>::max()))
-            throw Image32Exception(Image32Exception::ReadFailed, currentFile);
-
-        QSet<QString> resolvedSources;
+        const QVector<ImageUpdate> updates = planImages();
+        resolvedSources.clear();
         for (const QString &source : qAsConst(sourceImages))
             resolvedSources.insert(JobPreflight::resolvedPath(source));
-
-        Image32 accumulator(width, height, 48);
-        if (stackMethod == Darken)
-            accumulator.invert();
-
-        const int imageCount = destinationImages.size();
-        SourceSet previous;
-
-        for (int i = 0; i < imageCount; ++i) {
-            const SourceSet current = stackPlan.value(i);
-            const QString path = destinationImages.at(i);
-            const SourceSet removed = SourceSet(previous).subtract(current);
-            const SourceSet added = SourceSet(current).subtract(previous);
-
-            int counter = 0;
-            int total = 0;
-
-            // One operation: check for a cancel, report, load the weighted source, combine it.
-            // Returns false when the run has to end without a signal.
-            auto operation = [&](const WeightedSource &source, Combine combine) {
-                if (cancelFlag.load(std::memory_order_relaxed) || stopFlag.load())
-                    return false;
-                emit operationStarted(i, imageCount, counter, total);
-                ++counter;
-                loading = true;
-                currentFile = sourceImages.value(source.first);
-                if (source.first < 0 || source.first >= sourceImages.size())
-                    throw Image32Exception(Image32Exception::ReadFailed, currentFile);
-                const Image32 image(currentFile, weightArguments(source.second, stackMethod), 48, &stopFlag);
-                if (stopFlag.load())
-                    return false;
-                switch (combine) {
-                case CombineLighten:
-                    accumulator.lighten(image);
-                    break;
-                case CombineDarken:
-                    accumulator.darken(image);
-                    break;
-                case CombineAdd:
-                    accumulator.add(image);
-                    break;
-                case CombineSubtract:
-                    accumulator.subtract(image);
-                    break;
-                }
-                return true;
-            };
-            auto combineAll = [&](const SourceSet &sources, Combine combine) {
-                for (const WeightedSource &source : sources)
-                    if (!operation(source, combine))
-                        throw Ended();
-            };
-
-            double weightSum = 0.0;
-            if (stackMethod == Lighten || stackMethod == Darken) {
-                const Combine combine = stackMethod == Lighten ? CombineLighten : CombineDarken;
-                // A maximum or minimum cannot be undone: losing any source forces a rebuild.
-                if (removed.isEmpty()) {
-                    total = added.size();
-                    combineAll(added, combine);
-                } else {
-                    accumulator.fill(stackMethod == Lighten ? 0u : 65535u);
-                    total = current.size();
-                    combineAll(current, combine);
-                }
-            } else if (stackMethod == Mean) {
-                for (const WeightedSource &source : current)
-                    weightSum += source.second;
-                if (added.size() + removed.size() > current.size()) {
-                    accumulator.fill(0);
-                    total = current.size();
-                    combineAll(current, CombineAdd);
-                } else {
-                    total = removed.size() + added.size();
-                    combineAll(removed, CombineSubtract);
-                    combineAll(added, CombineAdd);
-                }
-            }
-
-            // A stop ends the run at once; a cancel still lets this image be written.
-            if (stopFlag.load())
-                return;
-
-            loading = false;
-            currentFile = path;
-            // Never overwrite a source of the job.
-            if (resolvedSources.contains(JobPreflight::resolvedPath(path)))
-                throw Image32Exception(Image32Exception::WriteFailed, path);
-
-            if (stackMethod == Mean) {
-                Image32 mean(width, height, 48);
-                mean.add(accumulator);
-                // An empty set leaves the mean black rather than dividing by zero.
-                if (weightSum > 0.0)
-                    mean.divide(weightSum);
-                save(mean, path);
-            } else {
-                save(accumulator, path);
-            }
-
-            previous = current;
+        QVector<LoadQueue::Request> requests;
+        for (const ImageUpdate &update : updates) {
+            for (const Operation &operation : update.operations)
+                requests.append({sourceImages.value(operation.source), weightArguments(operation.weight, stackMethod)});
         }
-
+        LoadQueue loads(requests, loadsAhead(*accumulator), &stopFlag);
+        for (int i = 0; i < updates.size(); ++i) {
+            // A cancel still lets the image under way be written; a stop ends the run at once.
+            if (!updateImage(i, updates.at(i), *accumulator, loads) || stopFlag.load())
+                return;
+            saveImage(i, updates.at(i), *accumulator);
+        }
         emit completed();
-        return;
-    } catch (const Ended &) {
         return;
     } catch (const Image32Exception &) {
         // The signal names the file from the thread's own lists, not from the exception.
@@ -254,9 +172,121 @@ void ExecuteThread::run()
     } catch (...) {
         // Memory exhaustion (std::bad_alloc) or any other failure ends the run the same way.
     }
+    if (!stopFlag.load())
+        emit aborted(activityOpen, activityFile);
+}
+
+// The first source gives the size of every image of the job; refuse what cannot make one, and a
+// size whose images would not fit in the memory the machine has, before anything is allocated.
+std::unique_ptr<Image32> ExecuteThread::createAccumulator()
+{
+    const QString first = sourceImages.value(0);
     if (stopFlag.load())
+        return nullptr;
+    const QStringList fields = sourceImages.isEmpty() ? QStringList() : identifyImage(first, &stopFlag);
+    if (stopFlag.load())
+        return nullptr;
+    bool widthOk = false;
+    bool heightOk = false;
+    const int width = fields.size() == 4 ? fields.at(0).toInt(&widthOk, 10) : 0;
+    const int height = fields.size() == 4 ? fields.at(1).toInt(&heightOk, 10) : 0;
+    const qint64 samples = qint64(width) * height * 3;
+    // The accumulator, the writer's 8-bit copy and, for a mean, the divided copy.
+    const qint64 needed = samples * (stackMethod == Mean ? 9 : 5);
+    if (!widthOk || !heightOk || width <= 0 || height <= 0 || samples > MaxSampleCount
+        || needed > SystemMemory::available())
+        throw Image32Exception(Image32Exception::ReadFailed, first);
+    std::unique_ptr<Image32> accumulator(new Image32(width, height, 48));
+    if (stackMethod == Darken)
+        accumulator->invert();
+    return accumulator;
+}
+
+// Every image's operations, fixed before the first one starts. A source that stays with another
+// weight counts as removed with its old weight and as added with its new one.
+QVector<ExecuteThread::ImageUpdate> ExecuteThread::planImages() const
+{
+    const SampleFold::Operation combine = stackMethod == Lighten ? SampleFold::Lighten
+                                          : stackMethod == Darken ? SampleFold::Darken : SampleFold::Add;
+    QVector<ImageUpdate> updates;
+    SourceSet previous;
+    for (int i = 0; i < destinationImages.size(); ++i) {
+        const SourceSet current = stackPlan.value(i);
+        const SourceSet removed = SourceSet(previous).subtract(current);
+        const SourceSet added = SourceSet(current).subtract(previous);
+        ImageUpdate update;
+        auto append = [&update](const SourceSet &sources, SampleFold::Operation fold) {
+            for (const WeightedSource &source : inOrder(sources))
+                update.operations.append({source.first, source.second, fold});
+        };
+        if (stackMethod == Mean) {
+            for (const WeightedSource &source : inOrder(current))
+                update.weightSum += source.second;
+            // The cheaper of a rebuild and subtract-and-add; subtract-and-add on a tie.
+            update.refill = added.size() + removed.size() > current.size();
+            if (update.refill) {
+                append(current, SampleFold::Add);
+            } else {
+                append(removed, SampleFold::Subtract);
+                append(added, SampleFold::Add);
+            }
+        } else if (stackMethod == Lighten || stackMethod == Darken) {
+            // A maximum or minimum cannot be undone: losing any source forces a rebuild.
+            update.refill = !removed.isEmpty();
+            append(update.refill ? current : added, combine);
+        }
+        updates.append(update);
+        previous = current;
+    }
+    return updates;
+}
+
+// Enough loads ahead to keep every core busy (a load's tools keep about one core busy), no more
+// than the memory left beside the job's own images holds tools for.
+int ExecuteThread::loadsAhead(const Image32 &accumulator) const
+{
+    const qint64 copies = qint64(accumulator.sampleCount) * (stackMethod == Mean ? 5 : 1);
+    const qint64 perLoad = qint64(accumulator.width) * accumulator.height * ToolBytesPerPixel;
+    const qint64 room = (SystemMemory::available() - copies) / qMax<qint64>(1, perLoad) - 1;
+    return int(qBound<qint64>(0, room, qMax(1, QThread::idealThreadCount() - 1)));
+}
+
+// The operations of one image, each observing a cancel or stop first. False when the run ends.
+bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads)
+{
+    if (update.refill)
+        accumulator.fill(stackMethod == Darken ? 65535u : 0u);
+    const int total = update.operations.size();
+    for (int k = 0; k < total; ++k) {
+        if (cancelFlag.load(std::memory_order_relaxed) || stopFlag.load())
+            return false;
+        emit operationStarted(image, destinationImages.size(), k, total);
+        const Operation &operation = update.operations.at(k);
+        activityOpen = true;
+        activityFile = sourceImages.value(operation.source);
+        loads.take()->foldInto(accumulator, operation.fold);
+    }
+    return true;
+}
+
+void ExecuteThread::saveImage(int image, const ImageUpdate &update, const Image32 &accumulator)
+{
+    const QString path = destinationImages.at(image);
+    activityOpen = false;
+    activityFile = path;
+    // Never overwrite a source of the job.
+    if (resolvedSources.contains(JobPreflight::resolvedPath(path)))
+        throw Image32Exception(Image32Exception::WriteFailed, path);
+    if (stackMethod != Mean) {
+        save(accumulator, path);
         return;
-    emit aborted(loading, currentFile);
+    }
+    Image32 mean(accumulator.width, accumulator.height, 48);
+    mean.add(accumulator);
+    // An empty set leaves the mean black rather than dividing by zero.
+    if (update.weightSum > 0.0)
+        mean.divide(update.weightSum);
+    save(mean, path);
 }
 
 void ExecuteThread::save(const Image32 &image, const QString &path) const

@@ -6,11 +6,15 @@
 
 #include <QString>
 #include <QStringList>
+#include <QSet>
 #include <QThread>
+#include <QVector>
 
 #include <atomic>
+#include <memory>
 
 class Image32;
+class LoadQueue;
 
 // Carries out one stacking job in a thread of its own.
 class ExecuteThread : public QThread
@@ -45,8 +49,23 @@ protected:
     void run() override;
 
 private:
+    struct Operation;
+    struct ImageUpdate;
+
+    std::unique_ptr<Image32> createAccumulator();
+    QVector<ImageUpdate> planImages() const;
+    int loadsAhead(const Image32 &accumulator) const;
+    bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads);
+    void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);
     // Writes one destination image in the chosen file type.
     void save(const Image32 &image, const QString &path) const;
+
+    // What the run is doing, so that any failure names the file concerned: a source being loaded
+    // (open) or a destination being written.
+    bool activityOpen = true;
+    QString activityFile;
+    // The job's sources as resolved paths, which no destination may name.
+    QSet<QString> resolvedSources;
 
     std::atomic_bool cancelFlag{false};
     std::atomic_bool stopFlag{false};

@@ -64,6 +64,9 @@ private:
 
 // The identify fields (width, height, bits per sample, channel description), split at "::".
 // Never throws; the caller checks the number of fields.
-QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt = nullptr);
+// The run ends as a failure, with no fields, as soon as either flag is true. A tool that reports
+// damage gives no fields either.
+QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt = nullptr,
+                          const std::atomic_bool *second = nullptr);
 
 #endif

@@ -2,6 +2,7 @@
 #include "image32.h"
 
 #include "image32detail.h"
+#include "samplefold.h"
 #include "toolinput.h"
 #include "toolrunner.h"
 #include "toolwarnings.h"
@@ -19,7 +20,7 @@ const qint64 IdentifyOutputLimit = 64 * 1024;
 
 } // namespace
 
-QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt)
+QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt, const std::atomic_bool *second)
 {
     // A name that is not an existing file would be read by the tool as a pattern or a frame list.
     if (!QFileInfo(fileName).isFile())
@@ -31,14 +32,15 @@ QStringList identifyImage(const QString &fileName, const std::atomic_bool *inter
     QByteArray output;
     ToolRunner runner = ToolRunner::forTool(QStringLiteral("identify"),
         {QStringLiteral("-format"), QStringLiteral("%w::%h::%z::%[channels]"), input.path()});
-    runner.setInterrupt(interrupt);
+    runner.setInterrupt(interrupt, second);
     runner.setOutputSink([&output](const char *data, qint64 size) {
         if (output.size() + size > IdentifyOutputLimit)
             return false;
         output.append(data, int(size));
         return true;
     });
-    if (!runner.run())
+    // A damaged file is refused here, before anything is made for its claimed size.
+    if (!runner.run() || reportsDamage(runner.errorOutput()))
         return QStringList();
     return QString::fromUtf8(output).trimmed().split(QStringLiteral("::"));
 }
@@ -72,6 +74,16 @@ Image32::Image32(const QString &fileName, const QString &options, int pixelDepth
     }
 }
 
+QStringList image32detail::readArguments(const QString &toolPath, int depth, const QString &options,
+                                         const QString &channelMap)
+{
+    QStringList arguments{toolPath, QStringLiteral("-depth"), QString::number(depth)};
+    arguments << splitOptions(options);
+    // The stream is taken low byte first whatever the tool's own habit.
+    arguments << QStringLiteral("-endian") << QStringLiteral("LSB") << channelMap + QStringLiteral(":-");
+    return arguments;
+}
+
 void Image32::readSamples(const QString &fileName, const QString &options, const std::atomic_bool *interrupt)
 {
     // Checked again right before the read: the file may have gone since it was identified.
@@ -81,48 +93,29 @@ void Image32::readSamples(const QString &fileName, const QString &options, const
     const ToolInput input(fileName);
     if (input.path().isEmpty())
         throw Image32Exception(Image32Exception::ReadFailed, fileName);
-    QStringList arguments{input.path(), QStringLiteral("-depth"), QString::number(depth)};
-    arguments << splitOptions(options);
-    // The stream is taken low byte first whatever the tool's own habit.
-    arguments << QStringLiteral("-endian") << QStringLiteral("LSB") << channelMap + QStringLiteral(":-");
-
-    ToolRunner runner = ToolRunner::forTool(QStringLiteral("convert"), arguments);
+    ToolRunner runner = ToolRunner::forTool(QStringLiteral("convert"),
+                                            image32detail::readArguments(input.path(), depth, options, channelMap));
     runner.setInterrupt(interrupt);
 
-    // The stream goes straight into the samples, piece by piece; only a piece is ever buffered.
-    qint32 filled = 0;
-    bool haveLowByte = false;
-    quint32 lowByte = 0;
-    const bool wide = depth == 16;
-    runner.setOutputSink([&](const char *data, qint64 size) {
-        const uchar *bytes = reinterpret_cast<const uchar *>(data);
-        qint64 i = 0;
-        if (!wide) {
+    // The stream goes straight into the samples, piece by piece.
+    bool complete = false;
+    if (depth == 16) {
+        SampleFold fold(*this, width, height, SampleFold::Store);
+        runner.setOutputSink([&fold](const char *data, qint64 size) {
+            fold.take(data, size);
+            return true;
+        });
+        complete = runner.run() && fold.complete();
+    } else {
+        qint32 filled = 0;
+        runner.setOutputSink([&](const char *data, qint64 size) {
             const qint64 n = std::min<qint64>(size, sampleCount - filled);
-            for (; i < n; ++i)
-                samples[filled + i] = bytes[i];
+            std::copy(reinterpret_cast<const uchar *>(data), reinterpret_cast<const uchar *>(data) + n, samples + filled);
             filled += qint32(n);
             return true;
-        }
-        if (haveLowByte && size > 0 && filled < sampleCount) {
-            samples[filled++] = lowByte | (quint32(bytes[0]) << 8);
-            haveLowByte = false;
-            i = 1;
-        }
-        const qint64 pairs = std::min<qint64>((size - i) / 2, sampleCount - filled);
-        quint32 *out = samples + filled;
-        const uchar *in = bytes + i;
-        for (qint64 k = 0; k < pairs; ++k)
-            out[k] = in[2 * k] | (quint32(in[2 * k + 1]) << 8);
-        filled += qint32(pairs);
-        i += 2 * pairs;
-        if (i < size && filled < sampleCount && size - i == 1) {
-            lowByte = bytes[i];
-            haveLowByte = true;
-        }
-        return true;
-    });
-
-    if (!runner.run() || filled != sampleCount || reportsDamage(runner.errorOutput()))
+        });
+        complete = runner.run() && filled == sampleCount;
+    }
+    if (!complete || reportsDamage(runner.errorOutput()))
         throw Image32Exception(Image32Exception::ReadFailed, fileName);
 }

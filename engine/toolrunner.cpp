@@ -1,15 +1,12 @@
 #include "toolrunner.h"
 
 #include "toollocator.h"
+#include "toolprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
 #include <QProcessEnvironment>
-#include <QThread>
-
-#include <vector>
 
 namespace {
 
@@ -19,7 +16,6 @@ const int KillWait = 5000;
 // How often the interrupt flag and the time limit are looked at while the tool runs.
 const int PollInterval = 25;
 const int ErrorOutputLimit = 256 * 1024;
-const qint64 ReadPiece = 64 * 1024;
 
 // The tools parse and print numbers and messages by their locale; keep those fixed so that the
 // error output can be read and numbers mean the same everywhere, and leave the rest of the locale.
@@ -43,6 +39,12 @@ ToolRunner::ToolRunner(const QString &program, const QStringList &arguments)
 {
 }
 
+ToolRunner::~ToolRunner()
+{
+    if (m_process)
+        stop();
+}
+
 void ToolRunner::setWorkingDirectory(const QString &folder)
 {
     m_workingDirectory = folder;
@@ -53,9 +55,10 @@ void ToolRunner::setTimeLimit(int milliseconds)
     m_timeLimit = milliseconds;
 }
 
-void ToolRunner::setInterrupt(const std::atomic_bool *interrupt)
+void ToolRunner::setInterrupt(const std::atomic_bool *interrupt, const std::atomic_bool *second)
 {
     m_interrupt = interrupt;
+    m_secondInterrupt = second;
 }
 
 void ToolRunner::setOutputSink(const OutputSink &sink)
@@ -63,90 +66,81 @@ void ToolRunner::setOutputSink(const OutputSink &sink)
     m_sink = sink;
 }
 
+bool ToolRunner::interruptSet() const
+{
+    return (m_interrupt && m_interrupt->load()) || (m_secondInterrupt && m_secondInterrupt->load());
+}
+
 bool ToolRunner::run()
+{
+    return start() && finish();
+}
+
+bool ToolRunner::start()
 {
     m_started = m_timedOut = m_interrupted = m_crashed = m_sinkRefused = false;
     m_exitCode = -1;
     m_errorOutput.clear();
+    m_process.reset();
 
     if (m_program.isEmpty())
         return false;
-    if (m_interrupt && m_interrupt->load()) {
+    if (interruptSet()) {
         m_interrupted = true;
         return false;
     }
-
-    QProcess process;
-    process.setProgram(m_program);
-    process.setArguments(m_arguments);
-    process.setProcessEnvironment(toolEnvironment());
-    if (!m_workingDirectory.isEmpty())
-        process.setWorkingDirectory(m_workingDirectory);
-
-    process.start(QIODevice::ReadWrite);
-    if (!process.waitForStarted(m_timeLimit)) {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(KillWait);
-        }
+    m_process.reset(new ToolProcess);
+    if (!m_process->start(m_program, m_arguments, toolEnvironment().toStringList(), m_workingDirectory)) {
+        m_process.reset();
         return false;
     }
     m_started = true;
-    // Nothing is written to the tool; an end of input stops a tool that would wait for some.
-    process.closeWriteChannel();
+    return true;
+}
 
-    std::vector<char> piece(static_cast<size_t>(ReadPiece));
-    auto drain = [&]() {
-        qint64 n;
-        while ((n = process.read(piece.data(), ReadPiece)) > 0) {
-            if (!m_sinkRefused && m_sink && !m_sink(piece.data(), n))
-                m_sinkRefused = true;
-        }
-        const QByteArray errors = process.readAllStandardError();
-        if (m_errorOutput.size() < ErrorOutputLimit)
-            m_errorOutput.append(errors.left(ErrorOutputLimit - m_errorOutput.size()));
+bool ToolRunner::finish()
+{
+    if (!m_process)
+        return false;
+    const ToolProcess::Output output = [this](const char *data, qint64 size) {
+        if (!m_sinkRefused && m_sink && !m_sink(data, size))
+            m_sinkRefused = true;
     };
-    auto stop = [&]() {
-        process.terminate();
-        if (!process.waitForFinished(TerminateGrace)) {
-            process.kill();
-            process.waitForFinished(KillWait);
-        }
-    };
-
     QElapsedTimer timer;
     timer.start();
+    QByteArray errors;
     for (;;) {
-        drain();
-        if (process.state() == QProcess::NotRunning)
-            break;
-        if (m_sinkRefused) {
-            stop();
-            break;
-        }
-        if (m_interrupt && m_interrupt->load()) {
-            m_interrupted = true;
-            stop();
-            break;
-        }
         const qint64 left = m_timeLimit - timer.elapsed();
-        if (left <= 0) {
-            m_timedOut = true;
-            stop();
+        const bool running = m_process->pump(int(qBound<qint64>(0, left, PollInterval)), output, errors);
+        if (m_errorOutput.size() < ErrorOutputLimit)
+            m_errorOutput.append(errors.left(ErrorOutputLimit - m_errorOutput.size()));
+        errors.clear();
+        if (!running)
             break;
-        }
-        const qint64 before = timer.elapsed();
-        if (!process.waitForReadyRead(int(qMin<qint64>(left, PollInterval)))
-            && process.state() != QProcess::NotRunning && timer.elapsed() == before) {
-            // A tool that closed its output but still runs makes the wait return at once.
-            QThread::msleep(PollInterval);
+        if (m_sinkRefused || interruptSet() || timer.elapsed() >= m_timeLimit) {
+            m_interrupted = !m_sinkRefused && interruptSet();
+            m_timedOut = !m_sinkRefused && !m_interrupted;
+            stop();
+            return false;
         }
     }
-    drain();
-
-    m_crashed = process.exitStatus() == QProcess::CrashExit;
-    m_exitCode = process.exitCode();
+    m_crashed = m_process->crashed();
+    m_exitCode = m_process->exitCode();
+    m_process.reset();
     return !m_timedOut && !m_interrupted && !m_sinkRefused && !m_crashed && m_exitCode == 0;
+}
+
+// Asked to end first so that the tool can remove its temporary files; killed if it does not.
+void ToolRunner::stop()
+{
+    m_process->terminate();
+    if (!m_process->waitForFinished(TerminateGrace)) {
+        m_process->kill();
+        m_process->waitForFinished(KillWait);
+    }
+    m_crashed = m_process->crashed();
+    m_exitCode = m_process->exitCode();
+    m_process.reset();
 }
 
 QString ToolRunner::toolsFolder()

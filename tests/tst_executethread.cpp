@@ -180,14 +180,12 @@ private slots:
                 expected << QString("%1/%2 %3/%4").arg(i).arg(stackPlan.size()).arg(k).arg(total);
         QCOMPARE(reports, expected << "completed");
 
-        const QStringList loaded = QString(TestTools::readFile(path("loads.log"))).split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(loaded.size(), reports.size() - 1);
-        QVector<QString> images(stackPlan.size());
-        for (int k = 0; k < loaded.size(); ++k) // the k-th load belongs to the image of the k-th report
-            images[reports[k].section('/', 0, 0).toInt()] += loaded[k].section("source", -1).left(1);
-        for (QString &image : images)
-            std::sort(image.begin(), image.end());
-        QCOMPARE(QStringList(images.toList()).join('|'), loads);
+        // Loads run ahead of their operations, so they are compared as one sorted list.
+        QString loaded = QString(TestTools::readFile(path("loads.log"))).remove(QRegularExpression("[^\\n]*source|\\.ppm\\n"));
+        QString planned = QString(loads).remove('|');
+        std::sort(loaded.begin(), loaded.end());
+        std::sort(planned.begin(), planned.end());
+        QCOMPARE(loaded, planned);
 
         // A whole stack is also checked against ImageMagick's own operators: exact for max and min, while
         // its mean rounds where ours truncates. Faded sources go through the read tool's rounding.
