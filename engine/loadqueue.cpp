@@ -5,7 +5,7 @@
 LoadQueue::LoadQueue(const QVector<Request> &requests, int ahead, const std::atomic_bool *stop)
     : m_requests(requests), m_ahead(ahead), m_stop(stop)
 {
-    topUp();
+    topUp(m_ahead + 1);
 }
 
 LoadQueue::~LoadQueue()
@@ -18,20 +18,19 @@ LoadQueue::~LoadQueue()
 
 std::unique_ptr<SourceLoad> LoadQueue::take()
 {
-    if (m_started.empty() && m_next < m_requests.size())
-        topUp();
+    topUp(1);
     if (m_started.empty())
         return nullptr;
     std::unique_ptr<SourceLoad> load = std::move(m_started.front());
     m_started.pop_front();
-    topUp();
+    topUp(m_ahead);
     return load;
 }
 
-// Keeps the next load and up to m_ahead after it under way.
-void LoadQueue::topUp()
+// Starts loads in order until the given number are under way and not yet taken.
+void LoadQueue::topUp(int count)
 {
-    while (m_next < m_requests.size() && int(m_started.size()) <= m_ahead) {
+    while (m_next < m_requests.size() && int(m_started.size()) < count) {
         const Request &request = m_requests.at(m_next++);
         m_started.emplace_back(new SourceLoad(request.fileName, request.options, m_stop));
     }

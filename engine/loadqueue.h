@@ -21,7 +21,7 @@ public:
         QString options;
     };
 
-    // The first loads start at once.
+    // The first load and the loads ahead of it start at once.
     LoadQueue(const QVector<Request> &requests, int ahead, const std::atomic_bool *stop);
     // Loads not taken are ended and dropped.
     ~LoadQueue();
@@ -32,7 +32,7 @@ public:
     std::unique_ptr<SourceLoad> take();
 
 private:
-    void topUp();
+    void topUp(int count);
 
     QVector<Request> m_requests;
     int m_ahead;

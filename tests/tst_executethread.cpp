@@ -24,6 +24,14 @@ StackPlan plan(int n, int condition, int g = 1, int s = 1, int fade = 0)
     return buildStackPlan(StackSettings{n, condition, g, s, fade, 50, 50});
 }
 
+// Peak resident memory of this process so far, in MiB.
+double peakMiB()
+{
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
 // A job in its worker thread. The spies record from there (direct connections) and are read once it
 // has finished, as "image/images operation/operations" per operation, then "completed" or
 // "aborted <open> <file>".
@@ -35,14 +43,11 @@ struct Job
     QSignalSpy aborted{&thread, &ExecuteThread::aborted};
     std::atomic_int started{0};
 
-    Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0, int format = 3)
+    Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0, int format = 3,
+        int quality = 92)
     {
         QObject::connect(&thread, &ExecuteThread::operationStarted, [this] { ++started; });
-        thread.setSourceImages(sources);
-        thread.setDestinationImages(outputs);
-        thread.setStackPlan(plan);
-        thread.setStackMethod(method);
-        thread.setFormat(format);
+        thread.setJob(StackJob{sources, outputs, plan, method, format, quality});
     }
 
     QStringList run()
@@ -76,11 +81,17 @@ class TestExecuteThread : public QObject
 
     QString path(const QString &name) const { return sandbox->filePath(name); }
 
-    // A stand-in convert: the given shell lines, then the real convert.
-    void wrapConvert(const QString &lines)
+    // A stand-in convert that logs its process id and arguments, runs the given shell lines, then the real convert.
+    void wrapConvert(const QString &lines = QString())
     {
-        const QString real = TestTools::shellQuote(sandbox->realConvert());
-        QVERIFY(sandbox->addTool("convert", lines + "\nexec " + real + " \"$@\""));
+        QVERIFY(sandbox->addForwardingTool("convert", "echo $$ >> pids.log\necho \"$*\" >> loads.log\n" + lines));
+    }
+
+    // Stand-in tools of the run still there (or never reaped) once it has ended.
+    int toolsLeft() const
+    {
+        const QStringList pids = QString(TestTools::readFile(path("pids.log"))).split('\n', Qt::SkipEmptyParts);
+        return int(std::count_if(pids.begin(), pids.end(), [](const QString &pid) { return QFile::exists("/proc/" + pid); }));
     }
 
     // Samples as the real ImageMagick reads them: 16 bits, RGB.
@@ -93,12 +104,12 @@ class TestExecuteThread : public QObject
     }
 
     // Sources of random samples, one full black and one full white pixel in each.
-    void makeSources(int n)
+    void makeSources(int n, const QString &size = "6x4")
     {
         for (int k = 0; k < n; ++k) {
             sources << path(QString("source%1.ppm").arg(k));
             const QString x = QString::number(k % Width);
-            sandbox->convert({"-seed", QString::number(k), "-size", "6x4", "xc:", "-fx", "rand()", "-fill", "black",
+            sandbox->convert({"-seed", QString::number(k), "-size", size, "xc:", "-fx", "rand()", "-fill", "black",
                               "-draw", "point " + x + ",0", "-fill", "white", "-draw", "point " + x + ",1", "-depth",
                               "16", sources.last()});
             sourceSamples << readWithImageMagick({sources.last()});
@@ -116,8 +127,7 @@ class TestExecuteThread : public QObject
             const double w = pair.second;
             weights += w;
             for (int i = 0; i < SampleCount; ++i) {
-                const double read = w * sourceSamples[pair.first][i] + (method == 1 ? (1 - w) * 65535 : 0);
-                const quint16 v = quint16(read + 0.5);
+                const quint16 v = quint16(w * sourceSamples[pair.first][i] + (method == 1 ? (1 - w) * 65535 : 0) + 0.5);
                 result[i] = method == 0 ? qMax(result[i], v) : method == 1 ? qMin(result[i], v) : result[i];
                 sum[i] += v;
             }
@@ -145,34 +155,39 @@ private slots:
         QTest::addColumn<StackPlan>("stackPlan");
         QTest::addColumn<int>("method");
         QTest::addColumn<QString>("loads"); // the sources each image loads, sorted, "|" between images
+        QTest::addColumn<QString>("weights"); // every weighting the read tool gets, sorted
         for (int method = 0; method < 3; ++method) {
-            QTest::addRow("all, method %d", method) << 4 << plan(4, 0) << method << "0123";
-            QTest::addRow("all previous, method %d", method) << 4 << plan(4, 1) << method << "0|1|2|3";
+            const QString full = method == 1 ? "1,0" : "1,0.0";
+            QTest::addRow("all, method %d", method) << 4 << plan(4, 0) << method << "0123" << full;
+            QTest::addRow("all previous, method %d", method) << 4 << plan(4, 1) << method << "0|1|2|3" << full;
             // From image 2 on the weight of source 0 changes every time: a rebuild, or for the mean the
             // cheaper subtract and add.
             QTest::addRow("all previous, fade in 50, method %d", method)
-                << 5 << plan(5, 1, 1, 1, 1) << method << (method < 2 ? "0|1|012|0123|01234" : "0|1|002|003|00114");
+                << 5 << plan(5, 1, 1, 1, 1) << method << (method < 2 ? "0|1|012|0123|01234" : "0|1|002|003|00114")
+                << (method == 1 ? "0.4,0.6 0.5,0.5 0.666667,0.333333 0.8,0.2 1,0"
+                                : "0.4,0.0 0.5,0.0 0.666667,0.0 0.8,0.0 1,0.0");
         }
-        QTest::newRow("groups 5/1, mean") << 7 << plan(7, 2, 5, 1) << 2 << "01234|05|16";
-        QTest::newRow("groups 5/1, lighten") << 7 << plan(7, 2, 5, 1) << 0 << "01234|12345|23456";
-        QTest::newRow("groups 2/2, mean rebuilds") << 6 << plan(6, 2, 2, 2) << 2 << "01|23|45";
+        QTest::newRow("groups 5/1, mean") << 7 << plan(7, 2, 5, 1) << 2 << "01234|05|16" << "1,0.0";
+        QTest::newRow("groups 5/1, lighten") << 7 << plan(7, 2, 5, 1) << 0 << "01234|12345|23456" << "1,0.0";
+        QTest::newRow("groups 2/2, mean rebuilds") << 6 << plan(6, 2, 2, 2) << 2 << "01|23|45" << "1,0.0";
         // A tie: subtracting two and adding two costs as much as a rebuild and is preferred.
-        QTest::newRow("groups 4/2, mean subtracts and adds") << 8 << plan(8, 2, 4, 2) << 2 << "0123|0145|2367";
-        QTest::newRow("loop g > n, lighten") << 3 << plan(3, 3, 4, 1) << 0 << "012||";
-        QTest::newRow("loop g = n, mean") << 3 << plan(3, 3, 3, 1) << 2 << "012||";
-        QTest::newRow("loop g > n, fade in, darken") << 2 << plan(2, 3, 3, 1, 1) << 1 << "001|011";
+        QTest::newRow("groups 4/2, mean subtracts and adds") << 8 << plan(8, 2, 4, 2) << 2 << "0123|0145|2367" << "1,0.0";
+        QTest::newRow("loop g > n, lighten") << 3 << plan(3, 3, 4, 1) << 0 << "012||" << "1,0.0";
+        QTest::newRow("loop g = n, mean") << 3 << plan(3, 3, 3, 1) << 2 << "012||" << "1,0.0";
+        QTest::newRow("loop g > n, fade in, darken") << 2 << plan(2, 3, 3, 1, 1) << 1 << "001|011" << "0.666667,0.333333 1,0";
     }
 
-    // Operation reports and totals of real jobs, the sources each image loads, and the images written:
-    // the weighted formula, and for a whole stack ImageMagick's own sequence operators.
+    // Operation reports and totals of real jobs while loads run ahead, the sources loaded with their exact
+    // weighting, and the images written: the weighted formula, and for a whole stack ImageMagick's own operators.
     void operationTotals()
     {
         QFETCH(int, n);
         QFETCH(StackPlan, stackPlan);
         QFETCH(int, method);
         QFETCH(QString, loads);
+        QFETCH(QString, weights);
         makeSources(n);
-        wrapConvert("printf '%s\\n' \"$1\" >> " + TestTools::shellQuote(path("loads.log")));
+        wrapConvert();
         const QStringList reports = Job(sources, out.mid(0, stackPlan.size()), stackPlan, method).run();
         QStringList expected;
         for (int i = 0; i < stackPlan.size(); ++i)
@@ -181,11 +196,18 @@ private slots:
         QCOMPARE(reports, expected << "completed");
 
         // Loads run ahead of their operations, so they are compared as one sorted list.
-        QString loaded = QString(TestTools::readFile(path("loads.log"))).remove(QRegularExpression("[^\\n]*source|\\.ppm\\n"));
+        const QString log = TestTools::readFile(path("loads.log"));
+        QString loaded = QString(log).remove(QRegularExpression("[^\\n]*source|\\.ppm [^\\n]*\\n"));
         QString planned = QString(loads).remove('|');
         std::sort(loaded.begin(), loaded.end());
         std::sort(planned.begin(), planned.end());
         QCOMPARE(loaded, planned);
+        QStringList weighting;
+        for (auto m = QRegularExpression(" -function Polynomial (\\S+) -endian LSB rgb:-\n").globalMatch(log); m.hasNext();)
+            weighting << m.next().captured(1);
+        weighting.sort();
+        weighting.removeDuplicates();
+        QCOMPARE(weighting.join(' '), weights);
 
         // A whole stack is also checked against ImageMagick's own operators: exact for max and min, while
         // its mean rounds where ours truncates. Faded sources go through the read tool's rounding.
@@ -203,48 +225,65 @@ private slots:
         }
     }
 
-    // Each file type index writes its own format, whatever the name's suffix; an unknown one writes nothing.
+    // A faded mean divides by the sum of the weights, whose last bit depends on the order of adding: the
+    // same bytes whatever order the sets of the plan have in this process.
+    void fadedMeanSameEveryRun()
+    {
+        makeSources(9, "40x30");
+        QByteArray first;
+        for (int seed = 1; seed <= 4; ++seed) {
+            qSetGlobalQHashSeed(seed);
+            QCOMPARE(Job(sources, {out[0]}, plan(9, 0, 1, 1, 3), 2).run().last(), QString("completed"));
+            QVERIFY(first.isEmpty() || TestTools::readFile(out[0]) == first);
+            first = TestTools::readFile(out[0]);
+        }
+        qSetGlobalQHashSeed(-1);
+    }
+
+    // Each file type index writes its own format, whatever the name's suffix, and JPEG with the quality
+    // handed over; an unknown one writes nothing.
     void fileTypes()
     {
         makeSources(3);
         const QList<QByteArray> formats = {"jpeg", "png", "tiff", "tiff", ""};
         for (int format = 0; format < formats.size(); ++format) {
             const QString output = path(QString("type%1.img").arg(format));
-            const QStringList reports = Job(sources, {output}, plan(3, 0), 0, format == 4 ? 7 : format).run();
-            QCOMPARE(reports.last(), QString("completed"));
-            QCOMPARE(QFile::exists(output), format < 4);
+            QCOMPARE(Job(sources, {output}, plan(3, 0), 0, format == 4 ? 7 : format, 37).run().last(), QString("completed"));
             QImageReader reader(output);
             QCOMPARE(reader.format(), formats[format]);
             const QImage image = reader.read();
             QCOMPARE(image.size(), format < 4 ? QSize(Width, Height) : QSize(0, 0));
             QCOMPARE(image.depth() == 64, format == 3); // 16 bits per channel only for the last TIFF type
         }
+        QByteArray quality;
+        TestTools::ToolSandbox::run(sandbox->realIdentify(), {"-format", "%Q", path("type0.img")}, &quality);
+        QCOMPARE(quality, QByteArray("37"));
     }
 
-    // Inside a slow load: a cancel still writes that image and reports nothing; the shutdown stop ends
-    // the tool run and the run at once without a report, and the next job runs; destroying the running
-    // thread stops it where a running QThread would abort the program.
+    // Inside a slow load, with the next load under way: a cancel still writes that image, reports nothing
+    // more and ends the load ahead; the shutdown stop ends both loads and the run at once without a report,
+    // and the next job runs; destroying the running thread stops it. No tool is left running.
     void cancelAndStop()
     {
-        makeSources(2);
+        makeSources(3);
         for (const QString how : {"cancel", "stop", "destroy"}) {
             wrapConvert(how == "cancel" ? "sleep 1" : "sleep 30");
             QFile::remove(out[0]);
-            QScopedPointer<Job> job(new Job(sources, out.mid(0, 2), plan(2, 1)));
+            QScopedPointer<Job> job(new Job(sources, out.mid(0, 3), plan(3, 1)));
             job->thread.start();
-            QTRY_VERIFY_WITH_TIMEOUT(job->started == 1, 30000);
-            QTest::qWait(300);
+            QTRY_VERIFY_WITH_TIMEOUT(job->started == 1 && toolsLeft() == 2, 30000);
             QElapsedTimer timer;
             timer.start();
             if (how == "destroy") {
                 job.reset();
-                QVERIFY2(timer.elapsed() < 10000, qPrintable(QString("%1 ms").arg(timer.elapsed())));
+                QVERIFY2(timer.elapsed() < 10000 && toolsLeft() == 0, qPrintable(QString("%1 ms").arg(timer.elapsed())));
                 break;
             }
             how == "cancel" ? job->thread.cancel() : job->thread.stop();
             QVERIFY(job->thread.wait(60000));
             QVERIFY2(how == "cancel" || timer.elapsed() < 1000, qPrintable(QString("%1 ms").arg(timer.elapsed())));
-            QCOMPARE(job->reports(), QStringList{"0/2 0/1"});
+            QCOMPARE(toolsLeft(), 0);
+            QCOMPARE(job->reports(), QStringList{"0/3 0/1"});
             QCOMPARE(QFile::exists(out[0]), how == "cancel");
             QVERIFY(!QFile::exists(out[1]));
             if (how == "stop") {
@@ -255,13 +294,14 @@ private slots:
         }
     }
 
-    // A source missing mid-job: one report naming it. In each file type, a folder that cannot be written
-    // (a regular file, which stops root too): the first path, once that image's operations are done; a
-    // destination naming a source under another spelling or through a link: refused untouched. Earlier
-    // images stay.
+    // A source missing mid-job, its load failing ahead: one report naming it, at its own operation. In each
+    // file type, a folder that cannot be written (a regular file, which stops root too): the first path,
+    // once that image's operations are done; a destination naming a source under another spelling or
+    // through a link: refused untouched. Earlier images stay.
     void failures()
     {
         makeSources(4);
+        wrapConvert("sleep 0.3");
         const QStringList missing = QStringList(sources).replaceInStrings("source2", "gone");
         QCOMPARE(Job(missing, out.mid(0, 4), plan(4, 1)).run(),
                  QStringList({"0/4 0/1", "1/4 0/1", "2/4 0/1", "aborted 1 " + missing[2]}));
@@ -283,14 +323,23 @@ private slots:
         }
     }
 
-    // A first source that is no image, has no usable size or is absent ends the run with a report
-    // naming it, before any operation; so does memory running out for the accumulator.
+    // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x 11000
+    // pixels ends the run with a report naming it, before any operation and with nothing allocated for it;
+    // so does a size whose accumulator the memory cannot hold.
     void firstSourceUnusable()
     {
         makeSources(2);
-        QVERIFY(TestTools::writeFile(path("notes.ppm"), "not an image\n"));
-        QCOMPARE(Job({path("notes.ppm"), sources[1]}, out.mid(0, 1), plan(2, 0)).run(),
-                 QStringList{"aborted 1 " + path("notes.ppm")});
+        QImage small(64, 64, QImage::Format_RGB888);
+        small.fill(Qt::darkCyan);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && small.save(&buffer, "JPG"));
+        jpeg.replace(jpeg.indexOf("\xFF\xC0") + 5, 4, QByteArray::fromHex("2AF82AF8"));
+        QVERIFY(TestTools::writeFile(path("claims.jpg"), jpeg) && TestTools::writeFile(path("notes.ppm"), "not an image\n"));
+        const double peak = peakMiB();
+        for (const QString &first : {path("notes.ppm"), path("claims.jpg")})
+            QCOMPARE(Job({first, sources[1]}, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + first});
+        QVERIFY2(peakMiB() < peak + 200, qPrintable(QString("%1 MiB").arg(peakMiB() - peak)));
         QCOMPARE(Job({}, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 "});
         const QStringList answers = {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6",
                                      "100000::100000::16::srgb"};
