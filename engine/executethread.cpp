@@ -148,12 +148,7 @@ void ExecuteThread::run()
         resolvedSources.clear();
         for (const QString &source : qAsConst(sourceImages))
             resolvedSources.insert(JobPreflight::resolvedPath(source));
-        QVector<LoadQueue::Request> requests;
-        for (const ImageUpdate &update : updates) {
-            for (const Operation &operation : update.operations)
-                requests.append({sourceImages.value(operation.source), weightArguments(operation.weight, stackMethod)});
-        }
-        LoadQueue loads(requests, loadsAhead(*accumulator), &stopFlag);
+        LoadQueue loads(loadRequests(updates), loadsAhead(*accumulator), &stopFlag);
         for (int i = 0; i < updates.size(); ++i) {
             // A cancel still lets the image under way be written; a stop ends the run at once.
             if (!updateImage(i, updates.at(i), *accumulator, loads) || stopFlag.load())
@@ -239,6 +234,17 @@ QVector<ExecuteThread::ImageUpdate> ExecuteThread::planImages() const
         previous = current;
     }
     return updates;
+}
+
+// The load of every operation of the job, in order.
+QVector<LoadQueue::Request> ExecuteThread::loadRequests(const QVector<ImageUpdate> &updates) const
+{
+    QVector<LoadQueue::Request> requests;
+    for (const ImageUpdate &update : updates) {
+        for (const Operation &operation : update.operations)
+            requests.append({sourceImages.value(operation.source), weightArguments(operation.weight, stackMethod)});
+    }
+    return requests;
 }
 
 // Enough loads ahead to keep every core busy (a load's tools keep about one core busy), no more

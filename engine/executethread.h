@@ -1,6 +1,7 @@
 #ifndef VELUMEN_EXECUTETHREAD_H
 #define VELUMEN_EXECUTETHREAD_H
 
+#include "loadqueue.h"
 #include "stackjob.h"
 #include "stackplan.h"
 
@@ -14,7 +15,6 @@
 #include <memory>
 
 class Image32;
-class LoadQueue;
 
 // Carries out one stacking job in a thread of its own.
 class ExecuteThread : public QThread
@@ -54,6 +54,7 @@ private:
 
     std::unique_ptr<Image32> createAccumulator();
     QVector<ImageUpdate> planImages() const;
+    QVector<LoadQueue::Request> loadRequests(const QVector<ImageUpdate> &updates) const;
     int loadsAhead(const Image32 &accumulator) const;
     bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads);
     void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);

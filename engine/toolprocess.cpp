@@ -130,6 +130,21 @@ bool makePipe(int ends[2])
     return true;
 }
 
+// The tool starts with no blocked signals and the default action for the ending ones, whatever this
+// process has set for itself.
+void startClean(posix_spawnattr_t &attributes)
+{
+    posix_spawnattr_init(&attributes);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+        sigaddset(&defaults, signal);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
+
 std::vector<char *> pointers(std::vector<QByteArray> &texts)
 {
     std::vector<char *> list;
@@ -168,19 +183,8 @@ bool ToolProcess::start(const QString &program, const QStringList &arguments, co
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     if (!folder.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
-    // The tool starts with no blocked signals and the default action for the ending ones, whatever
-    // this process has set for itself.
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+    startClean(attributes);
     const int result = ::posix_spawn(&d->pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -211,7 +215,7 @@ bool ToolProcess::pump(int milliseconds, const Output &output, QByteArray &error
         if (fd >= 0)
             fds[count++] = pollfd{fd, POLLIN, 0};
     }
-    if (count == 0 || (d->out < 0 && d->err < 0 && d->pidfd < 0))
+    if (count == 0)
         d->waitForEnd(milliseconds);
     else
         ::poll(fds, count, milliseconds);
