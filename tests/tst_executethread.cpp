@@ -221,11 +221,12 @@ private slots:
     // same bytes whatever order the sets of the plan have in this process.
     void fadedMeanSameEveryRun()
     {
-        makeSources(9, "40x30");
+        makeSources(5, "40x30");
         QByteArray first;
-        for (int seed = 1; seed <= 4; ++seed) {
-            qSetGlobalQHashSeed(seed);
-            QCOMPARE(Job(sources, {out[0]}, plan(9, 0, 1, 1, 3), 2).run().last(), QString("completed"));
+        for (int seed : {1, 2}) {
+            qSetGlobalQHashSeed(seed); // the plan's set in orders whose plain sums of weights differ: 3 + 1 ulp, 3
+            const StackPlan fadeIn = buildStackPlan(StackSettings{5, 0, 1, 1, 1, 100, 100});
+            QCOMPARE(Job(sources, {out[0]}, fadeIn, 2).run().last(), QString("completed"));
             QVERIFY(first.isEmpty() || TestTools::readFile(out[0]) == first);
             first = TestTools::readFile(out[0]);
         }
