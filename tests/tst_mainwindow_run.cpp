@@ -210,7 +210,8 @@ private slots:
             QVERIFY(TestTools::writeFile(pids, QByteArray()));
             click();
             QTRY_VERIFY_WITH_TIMEOUT(!TestTools::readFile(pids).trimmed().isEmpty(), 20000);
-            const QString tool = QStringLiteral("/proc/") + QString::fromLatin1(TestTools::readFile(pids).trimmed());
+            // The first load's tool; the next one may already run ahead of it.
+            const QString tool = QStringLiteral("/proc/") + QString::fromLatin1(TestTools::readFile(pids).split('\n').first());
             QVERIFY(QFileInfo::exists(tool));
             if (round == 0) {
                 // Closing ends the tool run and the worker before it returns; shown again, the window is idle.
