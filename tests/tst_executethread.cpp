@@ -257,7 +257,7 @@ private slots:
     {
         makeSources(3);
         for (const QString how : {"cancel", "stop", "destroy"}) {
-            wrapConvert(how == "cancel" ? "sleep 1" : "sleep 30");
+            wrapConvert(how == "cancel" ? "sleep 3" : "sleep 30"); // long enough for both loads to be seen running
             QFile::remove(out[0]);
             QScopedPointer<Job> job(new Job(sources, out.mid(0, 3), plan(3, 1)));
             job->thread.start();
