@@ -193,10 +193,12 @@ private slots:
         for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
             QTemporaryDir out;
             QFile::remove(path("tool.pid"));
-            // The load after the first image would outlast the wait for the run's end.
+            // Every load after the first image's would outlast the wait for the run's end; one that runs
+            // ahead waits until that image is written.
             QVERIFY(sandbox->addForwardingTool("convert",
-                                               QString("[ -e %1/output0000.jpg ] && echo $$ > tool.pid "
-                                                       "&& exec sleep 600")
+                                               QString("case \"$*\" in *frame1.jpg*) ;; *) "
+                                                       "while [ ! -e %1/output0000.jpg ]; do sleep 0.05; done; "
+                                                       "echo $$ > tool.pid; exec sleep 600;; esac")
                                                    .arg(out.path())));
             const Result result = stack({"-c", "previous", "night", "-o", out.path()}, {}, signalNumber);
             QVERIFY(result.status == 130 && result.out.startsWith("1 image written"));
