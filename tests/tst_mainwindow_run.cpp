@@ -159,10 +159,11 @@ private slots:
     void cancelThenBeginRunsExactlyOneNewJob()
     {
         // Slow loads, so that the worker is still busy when Begin follows Cancel; while the marker
-        // exists, a load takes it and fails.
+        // exists, the first frame's load (not one running ahead of it) takes it and fails.
         const QString fail = sandbox->filePath(QStringLiteral("fail"));
         QVERIFY(sandbox->addForwardingTool("identify") && sandbox->addForwardingTool(
-                    "convert", QStringLiteral("sleep 1\nif [ -e %1 ]; then rm %1; exit 1; fi").arg(TestTools::shellQuote(fail))));
+                    "convert", QStringLiteral("sleep 1\ncase \"$1\" in *frame0.png) if [ -e %1 ]; then rm %1; exit 1; fi;; esac")
+                                   .arg(TestTools::shellQuote(fail))));
         setUpJob(4, 1, false);
         QSignalSpy started(worker(), &QThread::started), completed(worker(), &ExecuteThread::completed),
             aborted(worker(), &ExecuteThread::aborted);
