@@ -27,6 +27,53 @@ namespace {
 const int ConvertPiece = 64 * 1024;
 const int TiffShortMax = 65535;
 
+// Little-endian fields of the TIFF file.
+void put16(uchar *at, quint32 value)
+{
+    at[0] = uchar(value);
+    at[1] = uchar(value >> 8);
+}
+
+void put32(uchar *at, quint32 value)
+{
+    at[0] = uchar(value);
+    at[1] = uchar(value >> 8);
+    at[2] = uchar(value >> 16);
+    at[3] = uchar(value >> 24);
+}
+
+// The 244 bytes after the samples of a 16-bit RGB TIFF whose samples end at offset directory: the
+// directory of 11 entries, then the three BitsPerSample values. Width and height are SHORT fields,
+// the offsets LONG ones.
+void fillTiffDirectory(uchar *tail, qint32 width, qint32 height, quint64 directory)
+{
+    put16(tail, 11);
+    const struct { quint16 tag, type; quint32 count, value; } entries[11] = {
+        {256, 3, 1, quint32(width)},
+        {257, 3, 1, quint32(height)},
+        {258, 3, 3, quint32(directory + 138)},
+        {259, 3, 1, 1},
+        {262, 3, 1, 2},
+        {266, 3, 1, 1},
+        {273, 4, 1, 8},
+        {274, 3, 1, 1},
+        {277, 3, 1, 3},
+        {279, 4, 1, quint32(directory - 8)},
+        {284, 3, 1, 1},
+    };
+    for (int e = 0; e < 11; ++e) {
+        uchar *entry = tail + 2 + 12 * e;
+        put16(entry, entries[e].tag);
+        put16(entry + 2, entries[e].type);
+        put32(entry + 4, entries[e].count);
+        put32(entry + 8, entries[e].value);
+    }
+    // Offset 134 holds 0 (no further directory); the three BitsPerSample values follow.
+    put16(tail + 138, 16);
+    put16(tail + 140, 16);
+    put16(tail + 142, 16);
+}
+
 } // namespace
 
 void Image32::save(const QString &fileName, const char *format, int quality) const
@@ -73,23 +120,11 @@ void Image32::saveTiff16(const QString &fileName) const
         writeWithTool(fileName, QStringLiteral("-depth 16"));
         return;
     }
-    // Width and height are SHORT fields, the offsets LONG ones.
-    const quint64 n = quint64(sampleCount);
-    const quint64 directory = 8 + 2 * n;
+    // Width and height must fit SHORT fields, every offset a LONG one.
+    const quint64 directory = 8 + 2 * quint64(sampleCount);
     if (width <= 0 || height <= 0 || width > TiffShortMax || height > TiffShortMax || sampleCount <= 0
         || directory + 244 > Q_UINT64_C(0xFFFFFFFF) || (depth != 8 && depth != 16))
         throw Image32Exception(Image32Exception::WriteFailed, fileName);
-
-    auto put16 = [](uchar *at, quint32 value) {
-        at[0] = uchar(value);
-        at[1] = uchar(value >> 8);
-    };
-    auto put32 = [](uchar *at, quint32 value) {
-        at[0] = uchar(value);
-        at[1] = uchar(value >> 8);
-        at[2] = uchar(value >> 16);
-        at[3] = uchar(value >> 24);
-    };
 
     AtomicFileWriter file(fileName);
     if (!file.open())
@@ -111,32 +146,7 @@ void Image32::saveTiff16(const QString &fileName) const
     }
 
     uchar tail[244] = {};
-    put16(tail, 11);
-    const struct { quint16 tag, type; quint32 count, value; } entries[11] = {
-        {256, 3, 1, quint32(width)},
-        {257, 3, 1, quint32(height)},
-        {258, 3, 3, quint32(directory + 138)},
-        {259, 3, 1, 1},
-        {262, 3, 1, 2},
-        {266, 3, 1, 1},
-        {273, 4, 1, 8},
-        {274, 3, 1, 1},
-        {277, 3, 1, 3},
-        {279, 4, 1, quint32(2 * n)},
-        {284, 3, 1, 1},
-    };
-    for (int e = 0; e < 11; ++e) {
-        uchar *entry = tail + 2 + 12 * e;
-        put16(entry, entries[e].tag);
-        put16(entry + 2, entries[e].type);
-        put32(entry + 4, entries[e].count);
-        put32(entry + 8, entries[e].value);
-    }
-    // Offset 134 holds 0 (no further directory); the three BitsPerSample values follow.
-    put16(tail + 138, 16);
-    put16(tail + 140, 16);
-    put16(tail + 142, 16);
-
+    fillTiffDirectory(tail, width, height, directory);
     if (!ok || !file.write(reinterpret_cast<const char *>(tail), sizeof tail) || !file.commit())
         throw Image32Exception(Image32Exception::WriteFailed, fileName);
 }
