@@ -237,12 +237,8 @@ void MainWindow::openFolder(const QString &folder)
 {
 #ifdef Q_OS_WIN
     const QString command = QStringLiteral("\"explorer.exe\" \"%1\"").arg(QDir::toNativeSeparators(folder));
-#if QT_VERSION >= QT_VERSION_CHECK(5, 15, 0)
     const QStringList parts = QProcess::splitCommand(command);
     QProcess::startDetached(parts.value(0), parts.mid(1));
-#else
-    QProcess::startDetached(command);
-#endif
 #else
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
 #endif
