@@ -103,14 +103,14 @@ class TestImageBridge : public QObject
                                 "-endian", "LSB", map + ":source.raw", file}));
     }
 
-    // The file's samples as the real convert gives them, low byte first, read from a plain copy (some
-    // names ImageMagick misreads; that is the bridge's problem, not the checker's).
-    QByteArray decode(const QString &file, const QString &map, int depth)
+    // The file's samples as the real convert gives them ("gray:16": map and bits), low byte first, read
+    // from a plain copy (some names ImageMagick misreads; that is the bridge's problem, not the checker's).
+    QByteArray decode(const QString &file, const QString &format)
     {
         QByteArray output;
         QFile::remove(path("decode-check"));
         QFile::copy(file, path("decode-check"));
-        m_box->convert({path("decode-check"), "-depth", QString::number(depth), "-endian", "LSB", map + ":-"}, &output);
+        m_box->convert({path("decode-check"), "-depth", format.section(':', 1), "-endian", "LSB", format.section(':', 0, 0) + ":-"}, &output);
         return output;
     }
 
@@ -156,14 +156,12 @@ private slots:
             const QString file = path(name);
             makeFromRaw(file, 3, 2, map, bits, values);
             QCOMPARE(identifyImage(file), (QStringList{"3", "2", QString::number(bits), description}));
-            Image32 asIs(file, QString(), -1);
-            QCOMPARE(std::make_tuple(asIs.width, asIs.height, asIs.depth, asIs.channels),
-                     std::make_tuple(3, 2, bits, channels == 1 ? 1 : 3));
+            const Image32 asIs(file, QString(), -1);
+            QCOMPARE(V({quint32(asIs.width), quint32(asIs.height), quint32(asIs.depth), quint32(asIs.channels)}), V({3, 2, quint32(bits), channels == 1 ? 1u : 3u}));
             QVERIFY2(samplesOf(asIs) == own && load(file) == at48 && (channels != 4 || load(file, 32) == values), qPrintable(name));
         }
         // A file of two frames; names the tool would read as a frame list, a pattern or nothing; the folder.
         QVERIFY(m_box->convert({path("gray8.png"), path("gray8.png"), path("two.tif")}));
-        QCOMPARE(identifyImage(path("two.tif")).size(), 7);
         for (const QString name : {"two.tif", "gray8.png[0]", "gray8*.png", "gray8?png", "missing.png", ""})
             QVERIFY2(loadFails(path(name)) && (name == "two.tif" || identifyImage(path(name)).isEmpty()), qPrintable(name));
     }
@@ -182,10 +180,9 @@ private slots:
             {"exit 0", full, -1, {}}, {"printf '2::1::8::gray'; exit 1", full, -1, {}},
             {"printf 'x::1::8::gray'", full, -1, {}}, {"printf '2::1::0::gray'", full, -1, {}},
             {"printf '40000::40000::16::srgb'", full, -1, {}}, {"printf '-2::-3::8::srgb'", full, -1, {}},
-            // convert: a full stream then a failure status or a crash, a short stream, an error, one byte
-            // short (the last sample would be a silent zero), nothing, a program that cannot be started
+            // convert: a full stream then a failure status or a crash, one byte short (the last sample would
+            // be a silent zero), nothing, a program that cannot be started
             {real, full + "; exit 1", 48, {}}, {real, full + "; kill -SEGV $$", 48, {}},
-            {real, R"(printf '\001\000\002')", 48, {}}, {real, "echo 'convert: unable to open image' >&2; exit 1", 48, {}},
             {"printf '3::1::16::gray'", R"(printf '\001\000\002\000\003')", -1, {}}, {"printf '3::1::16::gray'", "exit 0", -1, {}},
             {real, "!", 48, {}},
             // Surplus bytes are ignored; a line end after the fields is no part of them; a fixed pixel depth
@@ -206,13 +203,10 @@ private slots:
         QVERIFY(m_box->addTool("convert", R"(head -c 1 /dev/zero; head -c 2097151 /dev/zero | tr '\000' '\377')"));
         V big = load(file, -1);
         QVERIFY(big.size() == 1 << 20 && big[0] == 0xFF00u && std::count(big.begin(), big.end(), 0xFFFFu) == (1 << 20) - 1);
-        // ImageMagick 7's front end alone serves, given the tool's name first; with no tools folder the
-        // system's tools serve.
+        // ImageMagick 7's front end alone serves, given the tool's name first.
         m_box->removeTools();
         QVERIFY(m_box->addTool("magick", QString("t=$1; shift; case $t in identify) exec %1 \"$@\";; convert) exec %2 \"$@\";; esac; exit 3")
                                             .arg(shellQuote(m_box->realIdentify()), shellQuote(m_box->realConvert()))));
-        QCOMPARE(load(file, 8), (V{1, 2}));
-        m_box->removeTools();
         QCOMPARE(load(file, 8), (V{1, 2}));
     }
 
@@ -250,16 +244,15 @@ private slots:
         const QString file = path("ok.png");
         makeFromRaw(file, 2, 1, "gray", 8, {1, 2});
         // A hanging identify; a convert that delivers its whole stream, hangs, and tidies up when asked to end.
-        const QString convert = "trap 'echo cleaned > cleaned.txt; exit 0' TERM\n: > started\n"
+        const QString convert = "trap 'echo cleaned > cleaned.txt; exit 0' TERM\n: > tools/started\n"
                                 R"(printf '\001\000\002\000\003\000\004\000\005\000\006\000')"
                                 "\nwhile :; do sleep 0.1; done";
         for (const QString hanging : {"identify", "convert"}) {
             m_box->removeTools();
-            QVERIFY(m_box->addForwardingTool("identify") && m_box->addTool(hanging, hanging == "identify" ? ": > started; exec sleep 120" : convert));
+            QVERIFY(m_box->addForwardingTool("identify") && m_box->addTool(hanging, hanging == "identify" ? ": > tools/started; exec sleep 120" : convert));
             // Set once the hanging tool runs, however slowly the machine gets it there.
             std::atomic_bool interrupt(false);
-            QFile::remove(path("started"));
-            std::thread setter([&interrupt, started = path("started")] {
+            std::thread setter([&interrupt, started = path("tools/started")] {
                 for (int i = 0; i < 1000 && !QFileInfo::exists(started); ++i)
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 interrupt = true;
@@ -273,7 +266,6 @@ private slots:
         }
         QCOMPARE(readFile(path("cleaned.txt")), QByteArray("cleaned\n"));
         // Past its limit a tool is asked to end; one that ignores that is killed.
-        m_box->removeTools();
         QVERIFY(m_box->addTool("stubborn", "trap '' TERM\nwhile :; do sleep 0.1; done"));
         ToolRunner stubborn(path("tools/stubborn"), {});
         stubborn.setTimeLimit(300);
@@ -283,8 +275,7 @@ private slots:
     void damagedSourcesFailAndWarningsOnTheirPathDoNot()
     {
         const QString jpeg = path("whole.jpg"), png = path("whole.png");
-        QVERIFY(m_box->convert({"-size", "64x48", "plasma:fractal", "-quality", "90", jpeg}));
-        QVERIFY(m_box->convert({"-size", "64x48", "gradient:red-blue", png}));
+        QVERIFY(m_box->convert({"-size", "64x48", "plasma:fractal", "-quality", "90", "-write", jpeg, "+delete", "gradient:red-blue", png}));
         const QByteArray jpegBytes = readFile(jpeg), pngBytes = readFile(png);
         QByteArray badCrc = pngBytes;
         badCrc[pngBytes.indexOf("IDAT") + 10] = char(~badCrc[pngBytes.indexOf("IDAT") + 10]);
@@ -300,10 +291,7 @@ private slots:
         const V whole = load(jpeg);
         QByteArray odd = jpegBytes;
         odd[odd.indexOf(QByteArray("JFIF\0", 5)) + 5] = 3;
-        for (const QString folder : {"plain", "truncated shots", "corrupted-card-recovery", "damaged lens", "premature end",
-                                     "premature eof", "unexpected end", "unexpected eof", "bad huffman", "inconsistent progression",
-                                     "insufficient image data", "not enough image data", "read error", "read exception",
-                                     "crc error", "unable to read", "cannot read"}) {
+        for (const QString folder : {"plain", "truncated shots", "corrupted-card", "damaged lens", "premature eof", "crc error"}) {
             QVERIFY(QDir().mkpath(path(folder)) && writeFile(path(folder + "/odd.jpg"), odd));
             QVERIFY2(load(path(folder + "/odd.jpg")) == whole, qPrintable(folder));
         }
@@ -343,17 +331,58 @@ private slots:
         QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), names.size()); // no frame-numbered siblings
     }
 
-    void saveWritesEachFormatReadableByOthers()
+    void writtenFilesReadBackExactly()
     {
         // Five pixels wide, three rows: any row padding or shear moves samples between rows.
         const auto colour = make(5, 3, 48, [](int i) { return quint32(i * 3411 + 0x12FF) & 0xFFFF; });
+        const auto wide = make(300, 100, 48, [](int i) { return quint32(i * 7919u) & 0xFFFF; }); // written in pieces
+        const auto gray = make(7, 3, 16, [](int i) { return quint32(i * 3001 + 5); });
+        const auto small = make(3, 1, 16, [](int i) { return quint32(0x1100 * (i + 1) + 0xFF); });
+        const auto rgba = make(2, 2, 64, [](int i) { return quint32(i * 4099 + 1); });
+        const auto alpha = make(1, 1, 32, [](int i) { return quint32(i * 60 + 10); });
+        const auto eight = make(3, 1, 8, [](int i) { return quint32(0x100 * i + 7 * i + 1); }); // low bytes count
         QByteArray high;
         for (quint32 sample : samplesOf(*colour))
             high.append(char(sample >> 8));
-        for (const char *format : {"PNG", "TIFF"}) {
-            colour->save(path("colour." + QString(format).toLower()), format, -1);
-            QCOMPARE(decode(path("colour." + QString(format).toLower()), "rgb", 8), high);
+        const auto save = [](const char *format) { return [=](const Image32 &image, const QString &file) { image.save(file, format, -1); }; };
+        const auto tiff16 = [](const Image32 &image, const QString &file) { image.saveTiff16(file); };
+        const auto tool = [](const Image32 &image, const QString &file) { image.writeWithTool(file, "-depth 16"); };
+        // Written into a folder, and under names, that the tool would expand; an extension naming no format
+        // gives a TIFF. Columns: name, image, writer, what the real convert reads back.
+        const QDir folder(path("out %d [x]"));
+        QVERIFY(folder.mkpath("."));
+        const std::tuple<QString, const Image32 *, std::function<void(const Image32 &, const QString &)>, QString, QByteArray> files[] = {
+            {"colour.png", colour.get(), save("PNG"), "rgb:8", high}, {"colour.tif", colour.get(), save("TIFF"), "rgb:8", high},
+            {"gray.png", small.get(), save("PNG"), "gray:8", "\x11\x22\x33"}, {"alpha.png", alpha.get(), save("PNG"), "rgba:8", "\x0a\x46\x82\xbe"},
+            {"wide.tif", wide.get(), tiff16, "rgb:16", lowByteFirst(samplesOf(*wide), 2)},
+            {"gray%03d.tif", gray.get(), tiff16, "gray:16", lowByteFirst(samplesOf(*gray), 2)},
+            {"odd.t%f", gray.get(), tiff16, "gray:16", lowByteFirst(samplesOf(*gray), 2)},
+            {"eight.tif", eight.get(), tiff16, "gray:8", "\x01\x08\x0f"}, {"rgba.png", rgba.get(), tool, "rgba:16", lowByteFirst(samplesOf(*rgba), 2)}};
+        QStringList names;
+        for (const auto &[name, image, write, format, expected] : files) {
+            write(*image, folder.filePath(name));
+            QVERIFY2(decode(folder.filePath(name), format) == expected, qPrintable(name));
+            names << name;
         }
+        // Gray stays gray at its depth; nothing but the files is left.
+        QCOMPARE(identifyImage(folder.filePath("gray.png")), (QStringList{"3", "1", "8", "gray"}));
+        QCOMPARE(identifyImage(folder.filePath("eight.tif")), (QStringList{"3", "1", "16", "gray"}));
+        names.sort();
+        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), names);
+        // A failing tool, one writing nothing, one reporting an error while exiting 0, one dying after a
+        // partial write: the earlier file stays.
+        const QString keep = folder.filePath("eight.tif"), before = readFile(keep);
+        for (const QString body : {"exit 1", "exit 0",
+                                   R"(for a; do out=$a; done; echo junk > "$out"; echo 'convert: unable to write pixels @ error/tiff.c/x/1.' >&2)",
+                                   R"(for a; do out=$a; done; echo partial > "$out"; kill -KILL $$)"}) {
+            QVERIFY(m_box->addTool("convert", body));
+            QVERIFY2(writeFails(keep, [&] { gray->saveTiff16(keep); }) && readFile(keep) == before && leftovers(folder.path()).isEmpty(),
+                     qPrintable(body));
+        }
+    }
+
+    void saveHonoursQualityLinksAndFormat()
+    {
         // JPEG: a flat image comes back nearly flat at its size, and the quality is honoured.
         make(32, 16, 48, [](int) { return 0x8080u; })->save(path("flat.jpg"), "JPG", 90);
         const QImage jpeg(path("flat.jpg"), "JPG");
@@ -362,22 +391,15 @@ private slots:
         noisy->save(path("low.jpg"), "JPG", 10);
         noisy->save(path("high.jpg"), "JPG", 100);
         QVERIFY(QFileInfo(path("low.jpg")).size() < QFileInfo(path("high.jpg")).size());
-        // Gray stays gray, alpha stays alpha, depth 8 keeps its samples.
-        const auto gray = make(3, 1, 16, [](int i) { return quint32(0x1100 * (i + 1) + 0xFF); });
-        gray->save(path("gray.png"), "PNG", -1);
-        QCOMPARE(identifyImage(path("gray.png")), (QStringList{"3", "1", "8", "gray"}));
-        QCOMPARE(decode(path("gray.png"), "gray", 8), QByteArray("\x11\x22\x33"));
-        make(1, 1, 32, [](int i) { return quint32(i * 60 + 10); })->save(path("alpha.png"), "PNG", -1);
-        QCOMPARE(QImage(path("alpha.png")).pixel(0, 0), qRgba(10, 70, 130, 190));
         // Through a link the file it points to is replaced; an unknown format writes nothing.
-        QVERIFY(QFile::link(path("colour.png"), path("link.png")));
-        gray->save(path("link.png"), "PNG", -1);
-        QVERIFY(QFileInfo(path("link.png")).isSymLink() && QImage(path("colour.png")).size() == QSize(3, 1));
-        QVERIFY(writeFails(path("x.xyz"), [&] { gray->save(path("x.xyz"), "XYZ", -1); }));
+        QVERIFY(QFile::link(path("flat.jpg"), path("link.jpg")));
+        noisy->save(path("link.jpg"), "JPG", 90);
+        QVERIFY(QFileInfo(path("link.jpg")).isSymLink() && QImage(path("flat.jpg")).size() == QSize(64, 64));
+        QVERIFY(writeFails(path("x.xyz"), [&] { noisy->save(path("x.xyz"), "XYZ", -1); }));
         QVERIFY(!QFileInfo::exists(path("x.xyz")) && leftovers(m_box->path()).isEmpty());
     }
 
-    void saveTiff16LaysOutTheFileExactlyAndReadsBack()
+    void saveTiff16LaysOutTheFileExactly()
     {
         // Only the low 16 bits of a sample are written.
         make(1, 1, 48, [](int i) { return V{0x1234, 0xABCD, 0x10001}[size_t(i)]; })->saveTiff16(path("one.tif"));
@@ -399,55 +421,27 @@ private slots:
             QVERIFY(writeFails(path("huge.tif"), [&] { Image32(size.width(), size.height(), 48).saveTiff16(path("huge.tif")); }));
         QVERIFY(!QFileInfo::exists(path("huge.tif")));
         Image32(65535, 1, 48).saveTiff16(path("widest.tif"));
-        QProcess tiffinfo; // not identify: ImageMagick's policy may refuse images this wide
-        tiffinfo.setProcessChannelMode(QProcess::MergedChannels);
-        tiffinfo.start("tiffinfo", {path("widest.tif")});
-        const QString info = tiffinfo.waitForFinished(60000) ? QString(tiffinfo.readAll()) : QString();
-        QVERIFY2(info.contains("Image Width: 65535 Image Length: 1") && !info.contains("Warning") && !info.contains("rror"), qPrintable(info));
-        // Samples written in several pieces come back whole.
-        const auto image = make(300, 100, 48, [](int i) { return quint32(i * 7919u) & 0xFFFF; });
-        image->saveTiff16(path("big.tif"));
-        QVERIFY(decode(path("big.tif"), "rgb", 16) == lowByteFirst(samplesOf(*image), 2));
-    }
-
-    void writeWithToolEncodesOtherChannelCounts()
-    {
-        const QDir folder(path("out %d [x]"));
-        QVERIFY(folder.mkpath("."));
-        // 16-bit gray; 16-bit RGBA; 8-bit gray, of which each sample's low byte counts; a name whose
-        // extension names no format (a TIFF then).
-        const auto gray = make(7, 3, 16, [](int i) { return quint32(i * 3001 + 5); });
-        const auto rgba = make(2, 2, 64, [](int i) { return quint32(i * 4099 + 1); });
-        rgba->writeWithTool(folder.filePath("rgba.png"), "-depth 16");
-        make(3, 1, 8, [](int i) { return quint32(0x100 * i + 7 * i + 1); })->saveTiff16(folder.filePath("eight.tif"));
-        gray->saveTiff16(folder.filePath("gray%03d.tif"));
-        gray->saveTiff16(folder.filePath("odd.t%f"));
-        QCOMPARE(identifyImage(folder.filePath("gray%03d.tif")), (QStringList{"7", "3", "16", "gray"}));
-        QCOMPARE(decode(folder.filePath("gray%03d.tif"), "gray", 16), lowByteFirst(samplesOf(*gray), 2));
-        QCOMPARE(decode(folder.filePath("odd.t%f"), "gray", 16), lowByteFirst(samplesOf(*gray), 2));
-        QCOMPARE(decode(folder.filePath("rgba.png"), "rgba", 16), lowByteFirst(samplesOf(*rgba), 2));
-        QCOMPARE(identifyImage(folder.filePath("eight.tif")), (QStringList{"3", "1", "16", "gray"}));
-        QCOMPARE(decode(folder.filePath("eight.tif"), "gray", 8), QByteArray("\x01\x08\x0f"));
-        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), (QStringList{"eight.tif", "gray%03d.tif", "odd.t%f", "rgba.png"}));
-        // A failing tool, one writing nothing, one reporting an error while exiting 0, one dying after a
-        // partial write: the earlier file stays.
-        const QString keep = folder.filePath("eight.tif"), before = readFile(keep);
-        for (const QString body : {"exit 1", "exit 0",
-                                   R"(for a; do out=$a; done; echo junk > "$out"; echo 'convert: unable to write pixels @ error/tiff.c/x/1.' >&2)",
-                                   R"(for a; do out=$a; done; echo partial > "$out"; kill -KILL $$)"}) {
-            QVERIFY(m_box->addTool("convert", body));
-            QVERIFY2(writeFails(keep, [&] { gray->saveTiff16(keep); }) && readFile(keep) == before && leftovers(folder.path()).isEmpty(),
-                     qPrintable(body));
-        }
+        QByteArray info; // tiffinfo, not identify: ImageMagick's policy may refuse images this wide
+        QVERIFY2(ToolSandbox::run("tiffinfo", {path("widest.tif")}, &info) && info.contains("Image Width: 65535 Image Length: 1"), info.constData());
     }
 
     void failedWritesLeaveNoTraceAndProtectedFilesStay()
     {
         QVERIFY(writeFile(path("plain.txt"), "a file, not a folder"));
         QVERIFY(QDir().mkpath(path("taken.png")) && writeFile(path("taken.png/inside"), "kept"));
+        // A small disk (root and mount rights needed), then an ordinary user: root writes past file modes.
+        const QString disk = path("disk");
+        const bool mounted = QDir().mkpath(disk) && ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk});
+        const auto unmount = qScopeGuard([&] {
+            if (mounted)
+                ToolSandbox::run("umount", {disk});
+        });
+        QVERIFY(QFile::setPermissions(m_box->path(), QFileDevice::Permissions(0x7777)));
+        const Unprivileged user;
+        std::mt19937 random(11);
         for (const Writer &writer : writers()) {
             const auto image = make(8, 8, writer.pixelDepth, [](int i) { return quint32(i * 1000); });
-            const QString suffix = writer.suffix;
+            const QString suffix = writer.suffix, kept = path("kept." + suffix), open = path("open." + suffix);
             // A missing folder, a file for a folder, an unwritable place; replacing a device or a folder
             // by a file would be worse than failing.
             for (const QString &target : {path("missing/out." + suffix), path("plain.txt/out." + suffix),
@@ -456,54 +450,38 @@ private slots:
             QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo::exists("/proc/velumen-out." + suffix));
             QVERIFY(QFileInfo("/dev/full").exists() && !QFileInfo("/dev/full").isFile() && leftovers("/dev").isEmpty());
             QCOMPARE(readFile(path("plain.txt")) + readFile(path("taken.png/inside")), QByteArray("a file, not a folderkept"));
+            // A user's earlier result made read-only, in a folder they may write, stays byte for byte; a
+            // writable one is replaced.
+            if (user.ok()) {
+                QVERIFY(writeFile(kept, "earlier") && writeFile(open, "earlier") && QFile::setPermissions(kept, QFileDevice::ReadOwner));
+                QVERIFY2(writeFails(kept, [&] { writer.write(*image, kept); }), writer.name);
+                writer.write(*image, open);
+                QVERIFY2(readFile(kept) == "earlier" && readFile(open) != "earlier" && leftovers(m_box->path()).isEmpty(), writer.name);
+                QVERIFY(QFile::remove(kept) && QFile::remove(open));
+            }
+            if (!mounted)
+                continue;
+            // On a disk filled to within a few kilobytes noise, which does not compress, cannot be written
+            // and the earlier result stays.
+            const QString target = disk + "/result." + suffix;
+            writer.write(*image, target);
+            const QByteArray before = readFile(target);
+            QFile filler(disk + "/filler");
+            QVERIFY(!before.isEmpty() && filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            while (filler.write(QByteArray(4096, 'f')) == 4096) {
+            }
+            QVERIFY(filler.resize(filler.size() - 8192));
+            const auto noise = make(200, 200, writer.pixelDepth, [&random](int) { return random() & 0xFFFF; });
+            QVERIFY2(writeFails(target, [&] { writer.write(*noise, target); }), writer.name);
+            QVERIFY2(readFile(target) == before && leftovers(disk).isEmpty() && filler.remove(), writer.name);
         }
         // The byte counts are what catch a full disk: every write to /dev/full falls short.
         QFile full("/dev/full");
         const QByteArray block(3 << 20, 'x');
         QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         QVERIFY(!AtomicFileWriter::writeAll(full, block.constData(), block.size()) && !AtomicFileWriter::writeAll(full, block.constData(), 10));
-
-        // A user's earlier result made read-only, in a folder they may write, stays byte for byte; a
-        // writable one is replaced.
-        QVERIFY(QFile::setPermissions(m_box->path(), QFileDevice::Permissions(0x7777)));
-        const Unprivileged user;
-        if (!user.ok())
-            QSKIP("running as root without a way to become an ordinary user: write protection untested");
-        for (const Writer &writer : writers()) {
-            const auto image = make(8, 8, writer.pixelDepth, [](int i) { return quint32(i * 1000); });
-            const QString kept = path(QString("kept.") + writer.suffix), open = path(QString("open.") + writer.suffix);
-            QVERIFY(writeFile(kept, "earlier") && writeFile(open, "earlier") && QFile::setPermissions(kept, QFileDevice::ReadOwner));
-            QVERIFY2(writeFails(kept, [&] { writer.write(*image, kept); }), writer.name);
-            writer.write(*image, open);
-            QVERIFY2(readFile(kept) == "earlier" && readFile(open) != "earlier" && leftovers(m_box->path()).isEmpty(), writer.name);
-            QVERIFY(QFile::remove(kept) && QFile::remove(open));
-        }
-    }
-
-    void fullDiskFailsEveryWriter()
-    {
-        const QString disk = path("disk");
-        if (!QDir().mkpath(disk) || !ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk}))
-            QSKIP("cannot mount a small tmpfs here (needs root and mount rights); full disks untested");
-        const auto unmount = qScopeGuard([&disk] { ToolSandbox::run("umount", {disk}); });
-        std::mt19937 random(11);
-        for (const Writer &writer : writers()) {
-            // Noise does not compress: each format needs far more than the space that is left.
-            const auto noise = make(200, 200, writer.pixelDepth, [&random](int) { return random() & 0xFFFF; });
-            const auto small = make(4, 4, writer.pixelDepth, [](int i) { return quint32(i * 999); });
-            const QString target = disk + "/result." + writer.suffix;
-            writer.write(*small, target);
-            const QByteArray before = readFile(target);
-            // Fill the disk to within a few kilobytes.
-            QFile filler(disk + "/filler");
-            QVERIFY(!before.isEmpty() && filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-            while (filler.write(QByteArray(4096, 'f')) == 4096) {
-            }
-            QVERIFY(filler.resize(filler.size() - 8192));
-            QVERIFY2(writeFails(target, [&] { writer.write(*noise, target); }), writer.name);
-            QVERIFY2(readFile(target) == before && leftovers(disk).isEmpty() && filler.remove(), writer.name);
-            QVERIFY(QFile::remove(target));
-        }
+        if (!user.ok() || !mounted)
+            QSKIP("write protection or full disks untested: needs root with mount rights and an ordinary user to become");
     }
 };
 
