@@ -78,20 +78,11 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("values");
         // Sources from the folder, unless the arguments name a list (standard input gets one with "\r\n").
-        QTest::newRow("all, fade in and out, darken, png")
-            << "-m darken --fade in-out --fade-in 20 --fade-out 60 -f png"
-            << "0 1 1 3 20 60 1 1 92 output****.png";
-        QTest::newRow("previous, fade in, jpg quality")
-            << "-c previous --fade in --fade-in 40 --quality 40 --from -"
-            << "1 1 1 1 40 50 0 0 40 output****.jpg";
-        QTest::newRow("groups, fade out, tiff from pattern")
-            << "--from list.txt -c groups -g 4 --fade out --fade-out 30 -p g**.tif"
-            << "2 4 1 2 30 50 0 2 92 g**.tif";
-        QTest::newRow("loop, mean by undo and add, tiff16")
-            << "--condition=loop -g 4 -s 2 -m mean -f tiff16 -p l_***_*.tif"
-            << "3 4 2 0 50 50 2 3 92 l_***_*.tif";
-        QTest::newRow("disjoint, mean, png from pattern") << "-c disjoint -n 3 -g 5 -m mean -p m*.PNG"
-                                                          << "4 3 1 0 50 50 2 1 92 m*.PNG";
+        QTest::newRow("all") << "-m darken --fade in-out --fade-in 20 --fade-out 60 -f png" << "0 1 1 3 20 60 1 1 92 output****.png";
+        QTest::newRow("previous") << "-c previous --fade in --fade-in 40 --quality 40 --from -" << "1 1 1 1 40 50 0 0 40 output****.jpg";
+        QTest::newRow("groups") << "--from list.txt -c groups -g 4 --fade out --fade-out 30 -p g**.tif" << "2 4 1 2 30 50 0 2 92 g**.tif";
+        QTest::newRow("loop, mean") << "--condition=loop -g 4 -s 2 -m mean -f tiff16 -p l_***_*.tif" << "3 4 2 0 50 50 2 3 92 l_***_*.tif";
+        QTest::newRow("disjoint, mean") << "-c disjoint -n 3 -g 5 -m mean -p m*.PNG" << "4 3 1 0 50 50 2 1 92 m*.PNG";
     }
 
     // The dry run lists the plan with the worker's own load counts, and the run writes the worker's bytes.
@@ -161,8 +152,7 @@ private slots:
             const Result result = stack(QStringList{"-o", out.path()} + arguments);
             QVERIFY2(result.status == 2 && result.out.isEmpty() && result.err.contains(wrong), usage);
         }
-        QVERIFY(stack({"--help"}).out.startsWith("Usage: velumen-stack [OPTIONS] SOURCE..."));
-        QCOMPARE(stack({"--version"}).status, 0);
+        QVERIFY(stack({"--help"}).out.startsWith("Usage: velumen-stack [OPTIONS] SOURCE...") && stack({"--version"}).status == 0);
         QVERIFY(entries(out.path()).isEmpty());
 
         const QByteArray original = readFile(sources[0]);
