@@ -53,9 +53,8 @@ private slots:
         for (int language : {0, 1, 0}) {
             setCurrentLanguage(language);
             for (int id = 0; id < 53; ++id)
-                QVERIFY2(languageText(id) == QString::fromUtf8(texts[language][id]),
-                         qPrintable(QStringLiteral("text %1 in language %2: \"%3\"").arg(id).arg(language)
-                                        .arg(languageText(id))));
+                QCOMPARE(QString("%1: %2").arg(id).arg(languageText(id)),
+                         QString("%1: %2").arg(id).arg(QString::fromUtf8(texts[language][id])));
         }
     }
 };

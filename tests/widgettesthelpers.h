@@ -4,21 +4,13 @@
 // Shared by the widget tests: the choosers are driven as a user would, through Qt's own file
 // dialog opened by a real button click, from inside the dialog's event loop.
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QDir>
-#include <QFileDialog>
-#include <QObject>
-#include <QTimer>
+#include <QtWidgets>
 
 #include <functional>
 
 namespace WidgetTest {
 
-inline QString canonical(const QString &path)
-{
-    return QDir(path).canonicalPath();
-}
+inline QString canonical(const QString &path) { return QDir(path).canonicalPath(); }
 
 // Makes every chooser Qt's own dialog, whatever the desktop, and points the home folder, where the
 // choosers first open, at a disposable folder.
@@ -28,17 +20,16 @@ inline void useOwnDialogsAndHome(const QString &home)
     qputenv("HOME", home.toLocal8Bit());
 }
 
-// Clicks `button` and hands the file dialog it opens to `act`; a dialog `act` leaves open is cancelled. Returns the canonical folder the dialog opened in, empty if none opened.
+// Clicks `button` and hands the file dialog it opens to `act`; a dialog `act` leaves open is
+// cancelled. Returns the canonical folder the dialog opened in, empty if none opened.
 inline QString clickChooser(QAbstractButton &button, const std::function<void(QFileDialog *)> &act = {})
 {
     QObject guard; // polls still pending when no dialog opened die with it
     QString startedIn;
     std::function<void()> poll = [&]() {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible()) {
-            QTimer::singleShot(10, &guard, poll);
-            return;
-        }
+        if (!dialog || !dialog->isVisible())
+            return QTimer::singleShot(10, &guard, poll);
         startedIn = canonical(dialog->directory().absolutePath());
         if (act)
             act(dialog);
@@ -52,10 +43,7 @@ inline QString clickChooser(QAbstractButton &button, const std::function<void(QF
 
 // Accepts the dialog with what it holds now; QDialog's accept skips QFileDialog's own checks of the
 // typed text, so the chooser returns exactly the selection the test set up.
-inline void acceptAsIs(QFileDialog *dialog)
-{
-    static_cast<QDialog *>(dialog)->accept();
-}
+inline void acceptAsIs(QFileDialog *dialog) { static_cast<QDialog *>(dialog)->accept(); }
 
 } // namespace WidgetTest
 

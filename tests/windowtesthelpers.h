@@ -8,19 +8,13 @@
 #include "executethread.h"
 #include "mainwindow.h"
 #include "selectimagesbutton.h"
-
-#include <QtWidgets>
-
-#include <functional>
-#include <memory>
+#include "widgettesthelpers.h"
 
 template <typename T>
 T *child(const QObject *root, const char *name)
 {
     T *widget = root->findChild<T *>(QLatin1String(name));
-    if (!widget)
-        qFatal("no widget %s", name);
-    return widget;
+    return widget ? widget : (qFatal("no widget %s", name), nullptr);
 }
 
 class WindowFixture
@@ -47,10 +41,9 @@ protected:
     // Begin's text, whether Begin and Cancel are enabled, and the bar: "Begin|1|0|0" when idle.
     QString controls() const
     {
-        return QStringList{get<QPushButton>("executeButton")->text(),
-                           QString::number(get<QPushButton>("executeButton")->isEnabled()),
-                           QString::number(get<QPushButton>("cancelButton")->isEnabled()),
-                           QString::number(get<QProgressBar>("progressBar")->value())}.join('|');
+        const auto *begin = get<QPushButton>("executeButton");
+        return QStringLiteral("%1|%2|%3|%4").arg(begin->text()).arg(begin->isEnabled())
+            .arg(get<QPushButton>("cancelButton")->isEnabled()).arg(get<QProgressBar>("progressBar")->value());
     }
 };
 
