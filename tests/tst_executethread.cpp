@@ -52,6 +52,12 @@ struct Job
     }
 };
 
+QString sorted(QString text)
+{
+    std::sort(text.begin(), text.end());
+    return text;
+}
+
 } // namespace
 
 class TestExecuteThread : public QObject
@@ -103,20 +109,19 @@ class TestExecuteThread : public QObject
     // scale under "Darken only"), rounded; then the maximum, minimum or truncated weighted mean.
     Samples expectedImage(const QSet<QPair<int, double>> &set, int method) const
     {
-        Samples result(SampleCount, method == 1 ? 65535 : 0);
-        QVector<double> sum(SampleCount, 0.0);
+        QVector<double> folded(SampleCount, method == 1 ? 65535 : 0);
         double weights = 0.0;
         for (const auto &pair : set) {
             const double w = pair.second;
             weights += w;
             for (int i = 0; i < SampleCount; ++i) {
-                const quint16 v = quint16(w * sourceSamples[pair.first][i] + (method == 1 ? (1 - w) * 65535 : 0) + 0.5);
-                result[i] = method == 0 ? qMax(result[i], v) : method == 1 ? qMin(result[i], v) : result[i];
-                sum[i] += v;
+                const double v = quint16(w * sourceSamples[pair.first][i] + (method == 1 ? (1 - w) * 65535 : 0) + 0.5);
+                folded[i] = method == 0 ? qMax(folded[i], v) : method == 1 ? qMin(folded[i], v) : folded[i] + v;
             }
         }
-        for (int i = 0; method == 2 && i < SampleCount; ++i)
-            result[i] = quint16(sum[i] / weights);
+        Samples result;
+        for (double f : folded)
+            result << quint16(method == 2 ? f / weights : f);
         return result;
     }
 
@@ -137,7 +142,7 @@ private slots:
         QTest::addColumn<int>("n");
         QTest::addColumn<StackPlan>("stackPlan");
         QTest::addColumn<int>("method");
-        QTest::addColumn<QString>("loads"); // the sources each image loads, sorted, "|" between images
+        QTest::addColumn<QString>("loads"); // the sources each image loads, "|" between images
         QTest::addColumn<QString>("weights"); // every weighting the read tool gets, sorted
         for (int method = 0; method < 3; ++method) {
             const QString full = method == 1 ? "1,0" : "1,0.0";
@@ -171,38 +176,31 @@ private slots:
         QFETCH(QString, weights);
         makeSources(n);
         wrapConvert();
-        const QStringList reports = Job(sources, out.mid(0, stackPlan.size()), stackPlan, method).run();
         QStringList expected;
         for (int i = 0; i < stackPlan.size(); ++i)
             for (int k = 0, total = loads.section('|', i, i).size(); k < total; ++k)
                 expected << QString("%1/%2 %3/%4").arg(i).arg(stackPlan.size()).arg(k).arg(total);
-        QCOMPARE(reports, expected << "completed");
+        QCOMPARE(Job(sources, out.mid(0, stackPlan.size()), stackPlan, method).run(), expected << "completed");
 
         // Loads run ahead of their operations, so they are compared as one sorted list.
         const QString log = TestTools::readFile(path("loads.log"));
-        QString loaded = QString(log).remove(QRegularExpression("[^\\n]*source|\\.ppm [^\\n]*\\n"));
-        QString planned = QString(loads).remove('|');
-        std::sort(loaded.begin(), loaded.end());
-        std::sort(planned.begin(), planned.end());
-        QCOMPARE(loaded, planned);
-        QStringList weighting;
+        QCOMPARE(sorted(QString(log).remove(QRegularExpression("[^\\n]*source|\\.ppm [^\\n]*\\n"))),
+                 sorted(QString(loads).remove('|')));
+        QMap<QString, int> weighting; // its keys sorted, without repeats
         for (auto m = QRegularExpression(" -function Polynomial (\\S+) -endian LSB rgb:-\n").globalMatch(log); m.hasNext();)
-            weighting << m.next().captured(1);
-        weighting.sort();
-        weighting.removeDuplicates();
-        QCOMPARE(weighting.join(' '), weights);
+            ++weighting[m.next().captured(1)];
+        QCOMPARE(QStringList(weighting.keys()).join(' '), weights);
 
         // A whole stack is also checked against ImageMagick's own operators: exact for max and min, while
         // its mean rounds where ours truncates. Faded sources go through the read tool's rounding.
-        const QStringList sequence = {"-evaluate-sequence", QStringList{"max", "min", "mean"}[method]};
-        const int tolerance = QByteArray(QTest::currentDataTag()).contains("fade") ? 1 : 0;
+        const bool faded = QByteArray(QTest::currentDataTag()).contains("fade");
+        const Samples whole = readWithImageMagick(sources + QStringList{"-evaluate-sequence", QStringList{"max", "min", "mean"}[method]});
         for (int i = 0; i < stackPlan.size(); ++i) {
             const Samples actual = readWithImageMagick({out[i]}), model = expectedImage(stackPlan[i], method);
-            const Samples reference = loads == "0123" ? readWithImageMagick(sources + sequence) : actual;
             QCOMPARE(actual.size(), SampleCount);
             for (int s = 0; s < SampleCount; ++s) {
-                const int offFormula = actual[s] - model[s], offImageMagick = reference[s] - actual[s];
-                QVERIFY2(qAbs(offFormula) <= tolerance && (offImageMagick == 0 || (method == 2 && offImageMagick == 1)),
+                const int offFormula = actual[s] - model[s], offImageMagick = loads == "0123" ? whole[s] - actual[s] : 0;
+                QVERIFY2(qAbs(offFormula) <= int(faded) && (offImageMagick == 0 || (method == 2 && offImageMagick == 1)),
                          qPrintable(QString("image %1 sample %2: %3 %4").arg(i).arg(s).arg(offFormula).arg(offImageMagick)));
             }
         }
@@ -213,15 +211,13 @@ private slots:
     void fadedMeanSameEveryRun()
     {
         makeSources(5, "40x30");
-        QByteArray first;
         for (int seed : {1, 2}) {
             qSetGlobalQHashSeed(seed); // the plan's set in orders whose plain sums of weights differ: 3 + 1 ulp, 3
             const StackPlan fadeIn = buildStackPlan(StackSettings{5, 0, 1, 1, 1, 100, 100});
-            QCOMPARE(Job(sources, {out[0]}, fadeIn, 2).run().last(), QString("completed"));
-            QVERIFY(first.isEmpty() || TestTools::readFile(out[0]) == first);
-            first = TestTools::readFile(out[0]);
+            QCOMPARE(Job(sources, {out[seed]}, fadeIn, 2).run().last(), QString("completed"));
         }
         qSetGlobalQHashSeed(-1);
+        QVERIFY2(TestTools::readFile(out[1]) == TestTools::readFile(out[2]), "the mean depends on the set's order");
     }
 
     // Each file type index writes its own format, whatever the name's suffix, and JPEG with the quality
@@ -236,9 +232,8 @@ private slots:
         for (int format = 0; format < formats.size(); ++format) {
             const QString output = path(QString("type%1.img").arg(format));
             QCOMPARE(Job(sources, {output}, plan(3, 0), 0, format == 4 ? 7 : format, 37).run().last(), QString("completed"));
-            QImageReader reader(output);
-            QCOMPARE(reader.format(), formats[format]);
-            const QImage image = reader.read();
+            QCOMPARE(QImageReader(output).format(), formats[format]);
+            const QImage image(output);
             QCOMPARE(image.size(), format < 4 ? QSize(Width, Height) : QSize(0, 0));
             QCOMPARE(image.depth() == 64, format == 3); // 16 bits per channel only for the last TIFF type
         }
@@ -264,15 +259,15 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(job->started == 1 && toolsLeft() == 2, 30000);
             QElapsedTimer timer;
             timer.start();
-            if (how == "destroy") {
+            if (how == "destroy")
                 job.reset();
-                QVERIFY2(timer.elapsed() < 10000 && toolsLeft() == 0, qPrintable(QString("%1 ms").arg(timer.elapsed())));
-                break;
-            }
-            how == "cancel" ? job->thread.cancel() : job->thread.stop();
-            QVERIFY(job->thread.wait(60000));
-            QVERIFY2(how == "cancel" || timer.elapsed() < 1000, qPrintable(QString("%1 ms").arg(timer.elapsed())));
+            else
+                how == "cancel" ? job->thread.cancel() : job->thread.stop();
+            QVERIFY(!job || job->thread.wait(60000));
+            QVERIFY2(how == "cancel" || timer.elapsed() < (job ? 1000 : 10000), qPrintable(QString("%1 ms").arg(timer.elapsed())));
             QCOMPARE(toolsLeft(), 0);
+            if (!job)
+                break;
             QCOMPARE(job->log, QStringList{"0/3 0/1"});
             QCOMPARE(QFile::exists(out[0]), how == "cancel");
             QVERIFY(!QFile::exists(out[1]));
@@ -325,16 +320,13 @@ private slots:
                 && TestTools::writeFile(path("notes.ppm"), "not an image\n"));
         rusage before, after;
         getrusage(RUSAGE_SELF, &before);
-        for (const QString &first : {path("notes.ppm"), path("claims.jpg")})
-            QCOMPARE(Job({first, sources[1]}, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + first});
+        for (const QStringList &first : QList<QStringList>{{path("notes.ppm"), sources[1]}, {path("claims.jpg"), sources[1]}, {}})
+            QCOMPARE(Job(first, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + first.value(0)});
         getrusage(RUSAGE_SELF, &after);
         QVERIFY2(after.ru_maxrss - before.ru_maxrss < 200 * 1024, qPrintable(QString::number(after.ru_maxrss)));
-        QCOMPARE(Job({}, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 "});
-        const QStringList answers = {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6",
-                                     "100000::100000::16::srgb"};
-        for (const QString &answer : answers) {
-            QVERIFY(sandbox->addTool("identify", "printf '" + answer + "'"));
-            QCOMPARE(Job(sources, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + sources[0]});
+        for (const char *answer : {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6", "100000::100000::16::srgb"}) {
+            QVERIFY(sandbox->addTool("identify", QString("printf '%1'").arg(answer)));
+            QVERIFY2(Job(sources, out.mid(0, 1), plan(2, 0)).run() == QStringList{"aborted 1 " + sources[0]}, answer);
         }
         QVERIFY(!QFile::exists(out[0]));
 #if defined(Q_OS_UNIX) && !defined(__SANITIZE_ADDRESS__) && !__has_feature(address_sanitizer) \
