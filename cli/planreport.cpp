@@ -1,5 +1,7 @@
 #include "planreport.h"
 
+#include "imageupdate.h"
+
 #include <QTextStream>
 
 #include <algorithm>
@@ -7,25 +9,17 @@
 namespace {
 
 typedef QPair<int, double> WeightedSource;
-typedef QSet<WeightedSource> SourceSet;
-
-const int MeanMethod = 2;
 
 } // namespace
 
 QList<int> PlanReport::loads(const StackJob &job)
 {
+    // The worker's own plan of operations, so the dry run counts exactly the loads a run makes.
     QList<int> result;
-    SourceSet previous;
-    for (const SourceSet &current : job.stackPlan) {
-        const int removed = SourceSet(previous).subtract(current).size();
-        const int added = SourceSet(current).subtract(previous).size();
-        if (job.stackMethod == MeanMethod)
-            result.append(added + removed > current.size() ? current.size() : added + removed);
-        else
-            result.append(removed == 0 ? added : current.size());
-        previous = current;
-    }
+    const QVector<ImageUpdate> updates =
+        ImageUpdate::planned(job.stackPlan, job.destinationImages.size(), job.stackMethod);
+    for (const ImageUpdate &update : updates)
+        result.append(update.operations.size());
     return result;
 }
 

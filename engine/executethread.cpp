@@ -1,6 +1,7 @@
 #include "executethread.h"
 
 #include "image32.h"
+#include "imageupdate.h"
 #include "jobpreflight.h"
 #include "loadqueue.h"
 #include "samplefold.h"
@@ -10,7 +11,6 @@
 #include <QMetaType>
 #include <QSet>
 
-#include <algorithm>
 
 #if defined(__GLIBCXX__)
 #include <cxxabi.h>
@@ -19,9 +19,6 @@
 namespace {
 
 enum StackMethod { Lighten = 0, Darken = 1, Mean = 2 };
-
-typedef QPair<int, double> WeightedSource;
-typedef QSet<WeightedSource> SourceSet;
 
 const qint64 MaxSampleCount = Q_INT64_C(0x7FFFFFFF);
 // Memory a load's tool holds while it decodes, per pixel (ImageMagick's 16-bit pixel cache and more).
@@ -37,35 +34,7 @@ QString weightArguments(double weight, int stackMethod)
     return QString("-function Polynomial %1,0.0").arg(weightText);
 }
 
-// By index, then weight: the same order in every process, where a set's own order changes with the
-// process. Sums of weights in this order give the same bytes on every run.
-QVector<WeightedSource> inOrder(const SourceSet &set)
-{
-    QVector<WeightedSource> list;
-    list.reserve(set.size());
-    for (const WeightedSource &source : set)
-        list.append(source);
-    std::sort(list.begin(), list.end());
-    return list;
-}
-
 } // namespace
-
-struct ExecuteThread::Operation
-{
-    int source;
-    double weight;
-    SampleFold::Operation fold;
-};
-
-// What one destination image needs: its operations in order, whether the accumulator starts again
-// from its fill value first, and under "Mean" the sum of the image's weights.
-struct ExecuteThread::ImageUpdate
-{
-    QVector<Operation> operations;
-    bool refill = false;
-    double weightSum = 0.0;
-};
 
 ExecuteThread::ExecuteThread(QObject *parent)
     : QThread(parent)
@@ -144,7 +113,7 @@ void ExecuteThread::run()
         const std::unique_ptr<Image32> accumulator = createAccumulator();
         if (!accumulator)
             return;
-        const QVector<ImageUpdate> updates = planImages();
+        const QVector<ImageUpdate> updates = ImageUpdate::planned(stackPlan, destinationImages.size(), stackMethod);
         resolvedSources.clear();
         for (const QString &source : qAsConst(sourceImages))
             resolvedSources.insert(JobPreflight::resolvedPath(source));
@@ -199,49 +168,12 @@ std::unique_ptr<Image32> ExecuteThread::createAccumulator()
 
 // Every image's operations, fixed before the first one starts. A source that stays with another
 // weight counts as removed with its old weight and as added with its new one.
-QVector<ExecuteThread::ImageUpdate> ExecuteThread::planImages() const
-{
-    const SampleFold::Operation combine = stackMethod == Lighten ? SampleFold::Lighten
-                                          : stackMethod == Darken ? SampleFold::Darken : SampleFold::Add;
-    QVector<ImageUpdate> updates;
-    SourceSet previous;
-    for (int i = 0; i < destinationImages.size(); ++i) {
-        const SourceSet current = stackPlan.value(i);
-        const SourceSet removed = SourceSet(previous).subtract(current);
-        const SourceSet added = SourceSet(current).subtract(previous);
-        ImageUpdate update;
-        auto append = [&update](const SourceSet &sources, SampleFold::Operation fold) {
-            for (const WeightedSource &source : inOrder(sources))
-                update.operations.append({source.first, source.second, fold});
-        };
-        if (stackMethod == Mean) {
-            for (const WeightedSource &source : inOrder(current))
-                update.weightSum += source.second;
-            // The cheaper of a rebuild and subtract-and-add; subtract-and-add on a tie.
-            update.refill = added.size() + removed.size() > current.size();
-            if (update.refill) {
-                append(current, SampleFold::Add);
-            } else {
-                append(removed, SampleFold::Subtract);
-                append(added, SampleFold::Add);
-            }
-        } else if (stackMethod == Lighten || stackMethod == Darken) {
-            // A maximum or minimum cannot be undone: losing any source forces a rebuild.
-            update.refill = !removed.isEmpty();
-            append(update.refill ? current : added, combine);
-        }
-        updates.append(update);
-        previous = current;
-    }
-    return updates;
-}
-
 // The load of every operation of the job, in order.
 QVector<LoadQueue::Request> ExecuteThread::loadRequests(const QVector<ImageUpdate> &updates) const
 {
     QVector<LoadQueue::Request> requests;
     for (const ImageUpdate &update : updates) {
-        for (const Operation &operation : update.operations)
+        for (const ImageUpdate::Operation &operation : update.operations)
             requests.append({sourceImages.value(operation.source), weightArguments(operation.weight, stackMethod)});
     }
     return requests;
@@ -267,7 +199,7 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
         if (cancelFlag.load(std::memory_order_relaxed) || stopFlag.load())
             return false;
         emit operationStarted(image, destinationImages.size(), k, total);
-        const Operation &operation = update.operations.at(k);
+        const ImageUpdate::Operation &operation = update.operations.at(k);
         activityOpen = true;
         activityFile = sourceImages.value(operation.source);
         loads.take()->foldInto(accumulator, operation.fold);

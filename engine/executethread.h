@@ -15,6 +15,7 @@
 #include <memory>
 
 class Image32;
+struct ImageUpdate;
 
 // Carries out one stacking job in a thread of its own.
 class ExecuteThread : public QThread
@@ -49,11 +50,7 @@ protected:
     void run() override;
 
 private:
-    struct Operation;
-    struct ImageUpdate;
-
     std::unique_ptr<Image32> createAccumulator();
-    QVector<ImageUpdate> planImages() const;
     QVector<LoadQueue::Request> loadRequests(const QVector<ImageUpdate> &updates) const;
     int loadsAhead(const Image32 &accumulator) const;
     bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads);
