@@ -192,7 +192,8 @@ int ExecuteThread::loadsAhead(const Image32 &accumulator) const
 // The operations of one image, each observing a cancel or stop first. False when the run ends.
 bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads)
 {
-    if (update.refill)
+    // A new accumulator is all zeros already: the first image's refill would only touch every page.
+    if (update.refill && (image > 0 || stackMethod == Darken))
         accumulator.fill(stackMethod == Darken ? 65535u : 0u);
     const int total = update.operations.size();
     for (int k = 0; k < total; ++k) {

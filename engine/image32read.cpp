@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdlib>
 
 using image32detail::applyPixelDepth;
 using image32detail::splitOptions;
@@ -68,7 +69,7 @@ Image32::Image32(const QString &fileName, const QString &options, int pixelDepth
     try {
         readSamples(fileName, options, interrupt);
     } catch (...) {
-        delete[] samples;
+        std::free(samples);
         samples = nullptr;
         throw;
     }
