@@ -10,11 +10,27 @@
 #include <sys/mman.h>
 #endif
 
+// Frames are tens of megabytes, written through once. calloc takes fresh pages that are zero
+// already instead of clearing them, and huge pages spare most of the page faults and TLB misses of
+// the first pass (the kernel uses them only on the 2 MiB-aligned stretches inside the range).
+void *image32detail::allocateFrame(size_t bytes, bool zero)
+{
+    void *memory = zero ? std::calloc(bytes, 1) : std::malloc(bytes);
+#ifdef Q_OS_LINUX
+    const uintptr_t page = 4096;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(memory) + page - 1) & ~(page - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(page - 1);
+    const size_t hugePageWorthwhile = size_t(8) << 20;
+    if (memory && bytes >= hugePageWorthwhile && end > first)
+        ::madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+#endif
+    return memory;
+}
+
 namespace {
 
 // The sample count must stay a positive 32-bit signed number.
 const qint64 MaxSampleCount = Q_INT64_C(0x7FFFFFFF);
-const size_t HugePageWorthwhile = size_t(8) << 20;
 
 QString channelMapFor(int channels)
 {
@@ -26,21 +42,9 @@ QString channelMapFor(int channels)
     }
 }
 
-// Frames are tens of megabytes, written through once. calloc takes fresh pages that are zero
-// already instead of clearing them, and huge pages spare most of the page faults and TLB misses of
-// the first pass (the kernel uses them only on the 2 MiB-aligned stretches inside the range).
 quint32 *allocateSamples(qint32 count, bool zero)
 {
-    const size_t bytes = size_t(count) * sizeof(quint32);
-    void *memory = zero ? std::calloc(size_t(count), sizeof(quint32)) : std::malloc(bytes);
-#ifdef Q_OS_LINUX
-    const uintptr_t page = 4096;
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(memory) + page - 1) & ~(page - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(page - 1);
-    if (memory && bytes >= HugePageWorthwhile && end > first)
-        ::madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
-#endif
-    return static_cast<quint32 *>(memory);
+    return static_cast<quint32 *>(image32detail::allocateFrame(size_t(count) * sizeof(quint32), zero));
 }
 
 // One straight pass over the flat arrays. They are declared apart, and the pass goes in blocks of a

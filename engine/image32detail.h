@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <cstddef>
+
 // Helpers shared by the files that implement Image32: the buffer, reading and writing.
 namespace image32detail {
 
@@ -15,6 +17,9 @@ void applyPixelDepth(int pixelDepth, qint32 &depth, qint32 &channels);
 QStringList splitOptions(const QString &options);
 // The read tool's arguments for a file (as the tool gets it) at 8 or 16 bits per sample.
 QStringList readArguments(const QString &toolPath, int depth, const QString &options, const QString &channelMap);
+
+// A buffer for a whole frame, to be released with std::free; null when there is no room.
+void *allocateFrame(size_t bytes, bool zero);
 
 } // namespace image32detail
 
