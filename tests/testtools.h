@@ -13,14 +13,14 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <vector>
 
 namespace TestTools {
 
 // Quotes a text for a POSIX shell script.
-inline QString shellQuote(QString text)
-{
-    return QLatin1Char('\'') + text.replace(QLatin1String("'"), QLatin1String("'\\''")) + QLatin1Char('\'');
-}
+inline QString shellQuote(QString text) { return '\'' + text.replace("'", "'\\''") + '\''; }
 
 inline QByteArray readFile(const QString &path)
 {
@@ -37,16 +37,9 @@ inline bool writeFile(const QString &path, const QByteArray &data)
 class ToolSandbox
 {
 public:
-    ToolSandbox()
-        : m_previous(QDir::currentPath()),
-          m_convert(QStandardPaths::findExecutable(QStringLiteral("convert"))),
-          m_identify(QStandardPaths::findExecutable(QStringLiteral("identify")))
-    {
-        m_valid = m_folder.isValid() && QDir::setCurrent(m_folder.path());
-    }
+    ToolSandbox() : m_previous(QDir::currentPath()) { m_valid = m_folder.isValid() && QDir::setCurrent(m_folder.path()); }
     ~ToolSandbox() { QDir::setCurrent(m_previous); }
-    ToolSandbox(const ToolSandbox &) = delete;
-    ToolSandbox &operator=(const ToolSandbox &) = delete;
+    Q_DISABLE_COPY(ToolSandbox)
 
     bool isValid() const { return m_valid && !m_convert.isEmpty() && !m_identify.isEmpty(); }
     QString path() const { return m_folder.path(); }
@@ -57,27 +50,22 @@ public:
     // Writes tools/<name> as an executable shell script with the given body.
     bool addTool(const QString &name, const QString &body) const
     {
-        QDir(m_folder.path()).mkpath(QStringLiteral("tools"));
-        const QString file = filePath(QStringLiteral("tools/") + name);
-        return writeFile(file, (QStringLiteral("#!/bin/sh\n") + body + QLatin1Char('\n')).toUtf8())
-               && QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ExeOwner
-                                                  | QFileDevice::ExeGroup | QFileDevice::ExeOther);
+        const QString file = filePath("tools/" + name);
+        return QDir(path()).mkpath("tools") && writeFile(file, ("#!/bin/sh\n" + body + '\n').toUtf8())
+               && QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ExeOwner | QFileDevice::ExeGroup
+                                                  | QFileDevice::ExeOther);
     }
 
     // A stand-in that runs the given shell lines, then hands the call on to the real tool.
     bool addForwardingTool(const QString &name, const QString &before = QString()) const
     {
-        const QString real = name == QLatin1String("identify") ? m_identify : m_convert;
-        return addTool(name, before + QStringLiteral("\nexec %1 \"$@\"").arg(shellQuote(real)));
+        return addTool(name, before + "\nexec " + shellQuote(name == "identify" ? m_identify : m_convert) + " \"$@\"");
     }
 
-    void removeTools() const { QDir(filePath(QStringLiteral("tools"))).removeRecursively(); }
+    void removeTools() const { QDir(filePath("tools")).removeRecursively(); }
 
     // Runs the real convert in the sandbox folder; the standard output goes to *output when given.
-    bool convert(const QStringList &arguments, QByteArray *output = nullptr) const
-    {
-        return run(m_convert, arguments, output);
-    }
+    bool convert(const QStringList &arguments, QByteArray *output = nullptr) const { return run(m_convert, arguments, output); }
 
     // True when the program ran to a normal end with status 0.
     static bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
@@ -85,24 +73,33 @@ public:
         QProcess process;
         process.start(program, arguments);
         process.closeWriteChannel();
-        if (!process.waitForFinished(120000)) {
+        const bool ended = process.waitForFinished(120000);
+        if (!ended) {
             process.kill();
             process.waitForFinished();
-            return false;
         }
         if (output)
             *output = process.readAllStandardOutput();
-        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        return ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
 
 private:
     QString m_previous;
-    QString m_convert;
-    QString m_identify;
+    QString m_convert = QStandardPaths::findExecutable("convert");
+    QString m_identify = QStandardPaths::findExecutable("identify");
     QTemporaryDir m_folder;
     bool m_valid = false;
 };
 
 } // namespace TestTools
+
+// Sample lists name their first values in a failed comparison.
+template <> inline char *QTest::toString(const std::vector<quint32> &values)
+{
+    QByteArray text = QByteArray::number(qulonglong(values.size())) + " samples:";
+    for (size_t i = 0; i < values.size() && i < 24; ++i)
+        text += ' ' + QByteArray::number(values[i]);
+    return qstrdup(text.constData());
+}
 
 #endif

@@ -1,8 +1,8 @@
 #include "image32.h"
+#include "testtools.h"
 
 #include <QtTest>
 
-#include <limits>
 #include <numeric>
 #include <random>
 
@@ -44,7 +44,7 @@ private slots:
             for (qint32 i = 0; i < image.sampleCount; ++i)
                 QCOMPARE(image.samples[i], (channels == 4 && i % 4 == 3) ? max : 0u);
         }
-        auto thrownType = [](int width, int height, int pixelDepth) {
+        const auto thrownType = [](int width, int height, int pixelDepth) {
             try {
                 Image32 image(width, height, pixelDepth);
             } catch (const Image32Exception &e) {
@@ -103,20 +103,16 @@ private slots:
 
     void divideTruncatesAndFillInvertCoverEverySample()
     {
+        // A divisor below 1 keeps the low 32 bits of the 64-bit quotient; a quotient past 64 bits saturates;
+        // divisors without a meaningful result leave the image alone instead of producing garbage.
+        const std::pair<double, V> divisions[] = {{3.0, {0, 0, 1431655765, 21845}}, {2.0, {0, 1, 0x7FFFFFFFu, 32767}},
+            {0.5, {2, 4, 0xFFFFFFFEu, 0x1FFFE}}, {1e-300, V(4, 0xFFFFFFFFu)}, {0.0, {1, 2, 0xFFFFFFFFu, 65535}},
+            {-2.0, {1, 2, 0xFFFFFFFFu, 65535}}, {qQNaN(), {1, 2, 0xFFFFFFFFu, 65535}}};
         Image32 image(4, 1, 16), rgba(2, 1, 32), eight(1, 1, 32);
-        auto divided = [&image](const V &values, double divisor) {
-            with(image, values).divide(divisor);
-            return samplesOf(image);
-        };
-        QCOMPARE(divided({1, 2, 3, 4}, 3.0), (V{0, 0, 1, 1}));
-        QCOMPARE(divided({1000, 65535, 0xFFFFFFFFu, 7}, 2.0), (V{500, 32767, 0x7FFFFFFFu, 3}));
-        // A divisor below 1 keeps the low 32 bits of the 64-bit quotient; a quotient past 64 bits saturates.
-        QCOMPARE(divided({0xFFFFFFFFu, 3, 0x80000000u, 0}, 0.5), (V{0xFFFFFFFEu, 6, 0, 0}));
-        QCOMPARE(divided({1, 2, 3, 4}, 1e-300), V(4, 0xFFFFFFFFu));
-        // Divisors without a meaningful result leave the image alone instead of producing garbage.
-        for (double divisor : {0.0, -2.0, std::numeric_limits<double>::quiet_NaN()})
-            QCOMPARE(divided({1, 2, 3, 4}, divisor), (V{1, 2, 3, 4}));
-
+        for (const auto &[divisor, expected] : divisions) {
+            with(image, {1, 2, 0xFFFFFFFFu, 65535}).divide(divisor);
+            QCOMPARE(samplesOf(image), expected);
+        }
         rgba.fill(0xDEADBEEFu);
         QCOMPARE(samplesOf(rgba), V(8, 0xDEADBEEFu));
         with(image, {65536, 1, 65535, 0}).invert();

@@ -6,23 +6,21 @@
 
 #include <QtTest>
 
-#include <QElapsedTimer>
-#include <QImage>
+#include <QDeadlineTimer>
 
-#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
-#include <memory>
 #include <random>
 #include <thread>
 
 using namespace TestTools;
 using V = std::vector<quint32>;
+using Write = std::function<void(const Image32 &, const QString &)>;
 
 namespace {
 
-QByteArray lowByteFirst(const V &values, int bytesPerSample)
+QByteArray lowByteFirst(const V &values, int bytesPerSample = 2)
 {
     QByteArray raw;
     for (quint32 value : values)
@@ -35,39 +33,35 @@ V samplesOf(const Image32 &image) { return V(image.samples, image.samples + imag
 
 std::unique_ptr<Image32> make(int width, int height, int pixelDepth, const std::function<quint32(int)> &value)
 {
-    std::unique_ptr<Image32> image(new Image32(width, height, pixelDepth));
+    auto image = std::make_unique<Image32>(width, height, pixelDepth);
     for (qint32 i = 0; i < image->sampleCount; ++i)
         image->samples[i] = value(i);
     return image;
 }
 
-// The samples of a loaded file; none when the load throws.
-V load(const QString &file, int pixelDepth = 48)
+// The samples of a loaded file; none when the load throws ReadFailed naming the file, as a failed load must.
+V load(const QString &file, int pixelDepth = 48, const std::atomic_bool *interrupt = nullptr)
 {
     try {
-        return samplesOf(Image32(file, QString(), pixelDepth));
-    } catch (const Image32Exception &) {
-        return V();
+        return samplesOf(Image32(file, QString(), pixelDepth, interrupt));
+    } catch (const Image32Exception &e) {
+        return e.type == Image32Exception::ReadFailed && e.filename == file ? V() : V{0xBAD};
     }
 }
 
-// True when the action throws an Image32Exception of this type naming this file.
-bool throwsFor(int type, const QString &file, const std::function<void()> &action)
+// True when the write throws WriteFailed naming the file.
+bool writeFails(const Write &write, const Image32 &image, const QString &file)
 {
     try {
-        action();
+        write(image, file);
     } catch (const Image32Exception &e) {
-        return e.type == type && e.filename == file;
+        return e.type == Image32Exception::WriteFailed && e.filename == file;
     }
     return false;
 }
 
-bool loadFails(const QString &file, int pixelDepth = 48, const std::atomic_bool *interrupt = nullptr)
-{
-    return throwsFor(Image32Exception::ReadFailed, file, [&] { Image32 image(file, QString(), pixelDepth, interrupt); });
-}
-
-bool writeFails(const QString &file, const std::function<void()> &write) { return throwsFor(Image32Exception::WriteFailed, file, write); }
+Write saveAs(const char *format, int quality = -1) { return [=](const Image32 &i, const QString &file) { i.save(file, format, quality); }; }
+const Write tiff16 = [](const Image32 &image, const QString &file) { image.saveTiff16(file); };
 
 QStringList leftovers(const QString &folder) { return QDir(folder).entryList({".velumen-*"}, QDir::Files | QDir::Hidden); }
 
@@ -78,11 +72,7 @@ struct Unprivileged
     const passwd *nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
     const bool switched = nobody && nobody->pw_uid != 0 && setegid(nobody->pw_gid) == 0 && seteuid(nobody->pw_uid) == 0;
     bool ok() const { return switched || geteuid() != 0; }
-    ~Unprivileged()
-    {
-        if (switched && (seteuid(0) != 0 || setegid(0) != 0))
-            qFatal("cannot return to root");
-    }
+    ~Unprivileged() { if (switched && (seteuid(0) != 0 || setegid(0) != 0)) qFatal("cannot return to root"); }
 };
 
 } // namespace
@@ -108,22 +98,9 @@ class TestImageBridge : public QObject
     QByteArray decode(const QString &file, const QString &format)
     {
         QByteArray output;
-        QFile::remove(path("decode-check"));
-        QFile::copy(file, path("decode-check"));
-        m_box->convert({path("decode-check"), "-depth", format.section(':', 1), "-endian", "LSB", format.section(':', 0, 0) + ":-"}, &output);
-        return output;
-    }
-
-    // The ways a destination image is written, each on an image that suits it.
-    struct Writer { const char *name, *suffix; int pixelDepth; std::function<void(const Image32 &, const QString &)> write; };
-    static QList<Writer> writers()
-    {
-        auto save = [](const char *format, int quality) {
-            return [=](const Image32 &image, const QString &file) { image.save(file, format, quality); };
-        };
-        auto tiff16 = [](const Image32 &image, const QString &file) { image.saveTiff16(file); };
-        return {{"JPEG", "jpg", 48, save("JPG", 95)}, {"PNG", "png", 48, save("PNG", -1)},
-                {"TIFF", "tif", 48, save("TIFF", -1)}, {"TIFF16", "tif", 48, tiff16}, {"TIFF16 gray", "tif", 16, tiff16}};
+        QFile::remove(path("check"));
+        return QFile::copy(file, path("check")) && m_box->convert({"check", "-depth", format.section(':', 1), "-endian", "LSB",
+                                                                   format.section(':', 0, 0) + ":-"}, &output) ? output : QByteArray();
     }
 
 private slots:
@@ -137,12 +114,9 @@ private slots:
 
     void loadsEachFormatWithExactSamples()
     {
-        // file, raw map, bits per sample, identify's channel description
-        const std::tuple<QString, QString, int, QString> files[] = {
-            {"rgb16.png", "rgb", 16, "srgb"},  {"rgb8.png", "rgb", 8, "srgb"}, {"gray8.png", "gray", 8, "gray"},
-            {"gray16.png", "gray", 16, "gray"}, {"rgba8.png", "rgba", 8, "srgba"}, {"rgb16.tif", "rgb", 16, "srgb"},
-            {"gray8.tif", "gray", 8, "gray"}};
-        for (const auto &[name, map, bits, description] : files) {
+        const std::tuple<QString, QString, int> files[] = {{"rgb16.png", "rgb", 16}, {"rgb8.png", "rgb", 8}, {"gray8.png", "gray", 8},
+            {"gray16.png", "gray", 16}, {"rgba8.png", "rgba", 8}, {"rgb16.tif", "rgb", 16}, {"gray8.tif", "gray", 8}};
+        for (const auto &[name, map, bits] : files) {
             const int channels = map == "rgba" ? 4 : map == "gray" ? 1 : 3;
             V values(size_t(6 * channels)), own, at48;
             for (size_t i = 0; i < values.size(); ++i) {
@@ -155,15 +129,18 @@ private slots:
             }
             const QString file = path(name);
             makeFromRaw(file, 3, 2, map, bits, values);
-            QCOMPARE(identifyImage(file), (QStringList{"3", "2", QString::number(bits), description}));
             const Image32 asIs(file, QString(), -1);
-            QCOMPARE(V({quint32(asIs.width), quint32(asIs.height), quint32(asIs.depth), quint32(asIs.channels)}), V({3, 2, quint32(bits), channels == 1 ? 1u : 3u}));
-            QVERIFY2(samplesOf(asIs) == own && load(file) == at48 && (channels != 4 || load(file, 32) == values), qPrintable(name));
+            QCOMPARE(V({quint32(asIs.width), quint32(asIs.height), quint32(asIs.depth), quint32(asIs.channels)}),
+                     V({3, 2, quint32(bits), channels == 1 ? 1u : 3u}));
+            QCOMPARE(samplesOf(asIs), own);
+            QCOMPARE(load(file), at48);
+            if (channels == 4)
+                QCOMPARE(load(file, 32), values);
         }
         // A file of two frames; names the tool would read as a frame list, a pattern or nothing; the folder.
         QVERIFY(m_box->convert({path("gray8.png"), path("gray8.png"), path("two.tif")}));
         for (const QString name : {"two.tif", "gray8.png[0]", "gray8*.png", "gray8?png", "missing.png", ""})
-            QVERIFY2(loadFails(path(name)) && (name == "two.tif" || identifyImage(path(name)).isEmpty()), qPrintable(name));
+            QVERIFY2(load(path(name)).empty() && (name == "two.tif" || identifyImage(path(name)).isEmpty()), qPrintable(name));
     }
 
     void standInToolsDecideTheLoad()
@@ -181,10 +158,9 @@ private slots:
             {"printf 'x::1::8::gray'", full, -1, {}}, {"printf '2::1::0::gray'", full, -1, {}},
             {"printf '40000::40000::16::srgb'", full, -1, {}}, {"printf '-2::-3::8::srgb'", full, -1, {}},
             // convert: a full stream then a failure status or a crash, one byte short (the last sample would
-            // be a silent zero), nothing, a program that cannot be started
+            // be a silent zero), nothing
             {real, full + "; exit 1", 48, {}}, {real, full + "; kill -SEGV $$", 48, {}},
             {"printf '3::1::16::gray'", R"(printf '\001\000\002\000\003')", -1, {}}, {"printf '3::1::16::gray'", "exit 0", -1, {}},
-            {real, "!", 48, {}},
             // Surplus bytes are ignored; a line end after the fields is no part of them; a fixed pixel depth
             // overrides the file's.
             {"printf '3::1::8::gray'", R"(printf '\011\012\013\014\015')", -1, {9, 10, 11}},
@@ -193,16 +169,16 @@ private slots:
             {real, full, 48, {1, 2, 3, 4, 5, 6}}};
         for (const auto &[identify, convert, pixelDepth, expected] : cases) {
             QVERIFY(m_box->addTool("identify", identify) && m_box->addTool("convert", convert));
-            if (convert == "!") // an interpreter that does not exist
-                QVERIFY(writeFile(path("tools/convert"), "#!/missing/sh\n"));
-            const bool right = expected.empty() ? loadFails(file, pixelDepth) : load(file, pixelDepth) == expected;
-            QVERIFY2(right, qPrintable(identify + " / " + convert));
+            QVERIFY2(load(file, pixelDepth) == expected, qPrintable(identify + " / " + convert));
         }
+        // A convert that cannot be started (its interpreter is missing) fails the load.
+        QVERIFY(writeFile(path("tools/convert"), "#!/missing/sh\n") && load(file).empty());
         // A stream of many pieces, split at odd offsets, lands whole: 2 MB through the pipe.
         QVERIFY(m_box->addTool("identify", "printf '1024::1024::16::gray'"));
         QVERIFY(m_box->addTool("convert", R"(head -c 1 /dev/zero; head -c 2097151 /dev/zero | tr '\000' '\377')"));
-        V big = load(file, -1);
-        QVERIFY(big.size() == 1 << 20 && big[0] == 0xFF00u && std::count(big.begin(), big.end(), 0xFFFFu) == (1 << 20) - 1);
+        V big(1 << 20, 0xFFFF);
+        big[0] = 0xFF00;
+        QCOMPARE(load(file, -1), big);
         // ImageMagick 7's front end alone serves, given the tool's name first.
         m_box->removeTools();
         QVERIFY(m_box->addTool("magick", QString("t=$1; shift; case $t in identify) exec %1 \"$@\";; convert) exec %2 \"$@\";; esac; exit 3")
@@ -244,12 +220,12 @@ private slots:
         const QString file = path("ok.png");
         makeFromRaw(file, 2, 1, "gray", 8, {1, 2});
         // A hanging identify; a convert that delivers its whole stream, hangs, and tidies up when asked to end.
-        const QString convert = "trap 'echo cleaned > cleaned.txt; exit 0' TERM\n: > tools/started\n"
-                                R"(printf '\001\000\002\000\003\000\004\000\005\000\006\000')"
-                                "\nwhile :; do sleep 0.1; done";
-        for (const QString hanging : {"identify", "convert"}) {
+        const std::pair<QString, QString> hanging[] = {{"identify", ": > tools/started; exec sleep 120"},
+            {"convert", "trap 'echo cleaned > cleaned.txt; exit 0' TERM\n: > tools/started\n"
+                        R"(printf '\001\000\002\000\003\000\004\000\005\000\006\000'; while :; do sleep 0.1; done)"}};
+        for (const auto &[tool, body] : hanging) {
             m_box->removeTools();
-            QVERIFY(m_box->addForwardingTool("identify") && m_box->addTool(hanging, hanging == "identify" ? ": > tools/started; exec sleep 120" : convert));
+            QVERIFY(m_box->addForwardingTool("identify") && m_box->addTool(tool, body));
             // Set once the hanging tool runs, however slowly the machine gets it there.
             std::atomic_bool interrupt(false);
             std::thread setter([&interrupt, started = path("tools/started")] {
@@ -257,12 +233,10 @@ private slots:
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 interrupt = true;
             });
-            QElapsedTimer timer;
-            timer.start();
-            const bool failed = loadFails(file, 48, &interrupt);
+            const QDeadlineTimer wellBeforeTheLimit(20000); // the tools' own limit is 30 s: the flag ended it
+            const V samples = load(file, 48, &interrupt);
             setter.join();
-            // Well before the tools' 30 s limit: the flag, not the limit, ended it.
-            QVERIFY2(failed && timer.elapsed() < 20000, qPrintable(hanging));
+            QVERIFY2(samples.empty() && !wellBeforeTheLimit.hasExpired(), qPrintable(tool));
         }
         QCOMPARE(readFile(path("cleaned.txt")), QByteArray("cleaned\n"));
         // Past its limit a tool is asked to end; one that ignores that is killed.
@@ -277,20 +251,17 @@ private slots:
         const QString jpeg = path("whole.jpg"), png = path("whole.png");
         QVERIFY(m_box->convert({"-size", "64x48", "plasma:fractal", "-quality", "90", "-write", jpeg, "+delete", "gradient:red-blue", png}));
         const QByteArray jpegBytes = readFile(jpeg), pngBytes = readFile(png);
-        QByteArray badCrc = pngBytes;
-        badCrc[pngBytes.indexOf("IDAT") + 10] = char(~badCrc[pngBytes.indexOf("IDAT") + 10]);
         // Cut in half, cut before the end chunk, a pixel chunk failing its check sum, empty, no image at all.
         const std::pair<QString, QByteArray> damaged[] = {
             {"truncated.jpg", jpegBytes.left(jpegBytes.size() / 2)}, {"truncated.png", pngBytes.left(pngBytes.size() / 2)},
-            {"endless.png", pngBytes.left(pngBytes.size() - 12)}, {"crc.png", badCrc}, {"empty.jpg", ""},
+            {"endless.png", pngBytes.left(pngBytes.size() - 12)}, {"crc.png", QByteArray(pngBytes).replace(pngBytes.indexOf("IDAT") + 10, 4, "XYZW")}, {"empty.jpg", ""},
             {"text.jpg", "Not the pixels you want.\n"}};
         for (const auto &[name, bytes] : damaged)
-            QVERIFY2(writeFile(path(name), bytes) && loadFails(path(name)) && loadFails(path(name), -1), qPrintable(name));
+            QVERIFY2(writeFile(path(name), bytes) && load(path(name)).empty() && load(path(name), -1).empty(), qPrintable(name));
         // A JPEG naming an unknown JFIF revision draws a warning that quotes its path, and loads exactly
         // from folders named for damage; a TIFF with a private tag draws one and loads too.
         const V whole = load(jpeg);
-        QByteArray odd = jpegBytes;
-        odd[odd.indexOf(QByteArray("JFIF\0", 5)) + 5] = 3;
+        const QByteArray odd = QByteArray(jpegBytes).replace(QByteArray("JFIF\0\1", 6), QByteArray("JFIF\0\3", 6));
         for (const QString folder : {"plain", "truncated shots", "corrupted-card", "damaged lens", "premature eof", "crc error"}) {
             QVERIFY(QDir().mkpath(path(folder)) && writeFile(path(folder + "/odd.jpg"), odd));
             QVERIFY2(load(path(folder + "/odd.jpg")) == whole, qPrintable(folder));
@@ -314,17 +285,14 @@ private slots:
             QVERIFY(m_box->addForwardingTool(tool, R"(printf '%s\n' "$@" > )" + shellQuote(path(tool + ".args"))));
         auto argumentsOf = [this](const QString &tool) { return QString::fromUtf8(readFile(path(tool + ".args"))).chopped(1).split('\n'); };
         // The options are split at white space, however much.
-        Image32 image(file, "  -function \t Polynomial   0.5,0.0 ", 48);
-        QCOMPARE(samplesOf(image), (V{50, 100, 150, 20000, 25000, 30000}));
+        QCOMPARE(samplesOf(Image32(file, "  -function \t Polynomial   0.5,0.0 ", 48)), (V{50, 100, 150, 20000, 25000, 30000}));
         QCOMPARE(argumentsOf("identify"), (QStringList{"-format", "%w::%h::%z::%[channels]", file}));
-        QCOMPARE(argumentsOf("convert"),
-                 (QStringList{file, "-depth", "16", "-function", "Polynomial", "0.5,0.0", "-endian", "LSB", "rgb:-"}));
+        QCOMPARE(argumentsOf("convert"), (QStringList{file, "-depth", "16", "-function", "Polynomial", "0.5,0.0", "-endian", "LSB", "rgb:-"}));
         // Names ImageMagick could misread load, through a plain link to the file, gone afterwards.
         const QStringList names{"say \"cheese\".png", "two  spaces .png", "-rf.png", "frame[1].png", "crop[2x2+0+0].png",
                                 "scene%d.png", "100%.png", "@list.png", "png:prefixed.png", "star*?.png", "it's.png"};
         for (const QString &name : names) {
-            const QString copy = folder.filePath(name);
-            QVERIFY2(QFile::copy(file, copy) && load(copy) == values, qPrintable(name));
+            QVERIFY2(QFile::copy(file, folder.filePath(name)) && load(folder.filePath(name)) == values, qPrintable(name));
             const QString input = argumentsOf("convert").first();
             QVERIFY2(input.endsWith("/source.png") && !QFileInfo::exists(input) && !input.contains('['), qPrintable(input));
         }
@@ -333,31 +301,27 @@ private slots:
 
     void writtenFilesReadBackExactly()
     {
-        // Five pixels wide, three rows: any row padding or shear moves samples between rows.
-        const auto colour = make(5, 3, 48, [](int i) { return quint32(i * 3411 + 0x12FF) & 0xFFFF; });
+        // Three pixels wide, two rows: any row padding or shear moves samples between rows.
+        const auto colour = make(3, 2, 48, [](int i) { return quint32(i * 3411 + 0x12FF) & 0xFFFF; });
         const auto wide = make(300, 100, 48, [](int i) { return quint32(i * 7919u) & 0xFFFF; }); // written in pieces
         const auto gray = make(7, 3, 16, [](int i) { return quint32(i * 3001 + 5); });
         const auto small = make(3, 1, 16, [](int i) { return quint32(0x1100 * (i + 1) + 0xFF); });
         const auto rgba = make(2, 2, 64, [](int i) { return quint32(i * 4099 + 1); });
         const auto alpha = make(1, 1, 32, [](int i) { return quint32(i * 60 + 10); });
         const auto eight = make(3, 1, 8, [](int i) { return quint32(0x100 * i + 7 * i + 1); }); // low bytes count
-        QByteArray high;
-        for (quint32 sample : samplesOf(*colour))
-            high.append(char(sample >> 8));
-        const auto save = [](const char *format) { return [=](const Image32 &image, const QString &file) { image.save(file, format, -1); }; };
-        const auto tiff16 = [](const Image32 &image, const QString &file) { image.saveTiff16(file); };
-        const auto tool = [](const Image32 &image, const QString &file) { image.writeWithTool(file, "-depth 16"); };
+        const QByteArray high = QByteArray::fromHex("12202d3a485562707d8a98a5b2c0cddae8f5"); // what 8 bits keep of colour
+        const Write tool = [](const Image32 &image, const QString &file) { image.writeWithTool(file, "-depth 16"); };
         // Written into a folder, and under names, that the tool would expand; an extension naming no format
         // gives a TIFF. Columns: name, image, writer, what the real convert reads back.
         const QDir folder(path("out %d [x]"));
         QVERIFY(folder.mkpath("."));
-        const std::tuple<QString, const Image32 *, std::function<void(const Image32 &, const QString &)>, QString, QByteArray> files[] = {
-            {"colour.png", colour.get(), save("PNG"), "rgb:8", high}, {"colour.tif", colour.get(), save("TIFF"), "rgb:8", high},
-            {"gray.png", small.get(), save("PNG"), "gray:8", "\x11\x22\x33"}, {"alpha.png", alpha.get(), save("PNG"), "rgba:8", "\x0a\x46\x82\xbe"},
-            {"wide.tif", wide.get(), tiff16, "rgb:16", lowByteFirst(samplesOf(*wide), 2)},
-            {"gray%03d.tif", gray.get(), tiff16, "gray:16", lowByteFirst(samplesOf(*gray), 2)},
-            {"odd.t%f", gray.get(), tiff16, "gray:16", lowByteFirst(samplesOf(*gray), 2)},
-            {"eight.tif", eight.get(), tiff16, "gray:8", "\x01\x08\x0f"}, {"rgba.png", rgba.get(), tool, "rgba:16", lowByteFirst(samplesOf(*rgba), 2)}};
+        const std::tuple<QString, const Image32 *, Write, QString, QByteArray> files[] = {
+            {"colour.png", colour.get(), saveAs("PNG"), "rgb:8", high}, {"colour.tif", colour.get(), saveAs("TIFF"), "rgb:8", high},
+            {"gray.png", small.get(), saveAs("PNG"), "gray:8", "\x11\x22\x33"}, {"alpha.png", alpha.get(), saveAs("PNG"), "rgba:8", "\x0a\x46\x82\xbe"},
+            {"wide.tif", wide.get(), tiff16, "rgb:16", lowByteFirst(samplesOf(*wide))},
+            {"gray%03d.tif", gray.get(), tiff16, "gray:16", lowByteFirst(samplesOf(*gray))},
+            {"odd.t%f", gray.get(), tiff16, "gray:16", lowByteFirst(samplesOf(*gray))},
+            {"eight.tif", eight.get(), tiff16, "gray:8", "\x01\x08\x0f"}, {"rgba.png", rgba.get(), tool, "rgba:16", lowByteFirst(samplesOf(*rgba))}};
         QStringList names;
         for (const auto &[name, image, write, format, expected] : files) {
             write(*image, folder.filePath(name));
@@ -376,27 +340,21 @@ private slots:
                                    R"(for a; do out=$a; done; echo junk > "$out"; echo 'convert: unable to write pixels @ error/tiff.c/x/1.' >&2)",
                                    R"(for a; do out=$a; done; echo partial > "$out"; kill -KILL $$)"}) {
             QVERIFY(m_box->addTool("convert", body));
-            QVERIFY2(writeFails(keep, [&] { gray->saveTiff16(keep); }) && readFile(keep) == before && leftovers(folder.path()).isEmpty(),
-                     qPrintable(body));
+            QVERIFY2(writeFails(tiff16, *gray, keep) && readFile(keep) == before && leftovers(folder.path()).isEmpty(), qPrintable(body));
         }
     }
 
     void saveHonoursQualityLinksAndFormat()
     {
-        // JPEG: a flat image comes back nearly flat at its size, and the quality is honoured.
-        make(32, 16, 48, [](int) { return 0x8080u; })->save(path("flat.jpg"), "JPG", 90);
-        const QImage jpeg(path("flat.jpg"), "JPG");
-        QVERIFY(jpeg.size() == QSize(32, 16) && qAbs(qRed(jpeg.pixel(7, 7)) - 0x80) <= 1);
+        // The JPEG quality is honoured; through a link the file it points to is replaced; an unknown format
+        // writes nothing.
         const auto noisy = make(64, 64, 48, [](int i) { return quint32((i * 2654435761u) >> 16); });
         noisy->save(path("low.jpg"), "JPG", 10);
-        noisy->save(path("high.jpg"), "JPG", 100);
-        QVERIFY(QFileInfo(path("low.jpg")).size() < QFileInfo(path("high.jpg")).size());
-        // Through a link the file it points to is replaced; an unknown format writes nothing.
-        QVERIFY(QFile::link(path("flat.jpg"), path("link.jpg")));
-        noisy->save(path("link.jpg"), "JPG", 90);
-        QVERIFY(QFileInfo(path("link.jpg")).isSymLink() && QImage(path("flat.jpg")).size() == QSize(64, 64));
-        QVERIFY(writeFails(path("x.xyz"), [&] { noisy->save(path("x.xyz"), "XYZ", -1); }));
-        QVERIFY(!QFileInfo::exists(path("x.xyz")) && leftovers(m_box->path()).isEmpty());
+        const qint64 low = QFileInfo(path("low.jpg")).size();
+        QVERIFY(QFile::link(path("low.jpg"), path("link.jpg")));
+        noisy->save(path("link.jpg"), "JPG", 100);
+        QVERIFY(QFileInfo(path("link.jpg")).isSymLink() && QFileInfo(path("low.jpg")).size() > low);
+        QVERIFY(writeFails(saveAs("XYZ"), *noisy, path("x.xyz")) && !QFileInfo::exists(path("x.xyz")) && leftovers(m_box->path()).isEmpty());
     }
 
     void saveTiff16LaysOutTheFileExactly()
@@ -418,7 +376,7 @@ private slots:
         QCOMPARE(readFile(path("eight.tif")).mid(8, 6), QByteArray::fromHex("00ff 0001 0000"));
         // Sizes the SHORT fields cannot hold are refused and write nothing; the largest one that fits is read.
         for (const QSize &size : {QSize(65536, 1), QSize(1, 70000)})
-            QVERIFY(writeFails(path("huge.tif"), [&] { Image32(size.width(), size.height(), 48).saveTiff16(path("huge.tif")); }));
+            QVERIFY(writeFails(tiff16, Image32(size.width(), size.height(), 48), path("huge.tif")));
         QVERIFY(!QFileInfo::exists(path("huge.tif")));
         Image32(65535, 1, 48).saveTiff16(path("widest.tif"));
         QByteArray info; // tiffinfo, not identify: ImageMagick's policy may refuse images this wide
@@ -431,49 +389,42 @@ private slots:
         QVERIFY(QDir().mkpath(path("taken.png")) && writeFile(path("taken.png/inside"), "kept"));
         // A small disk (root and mount rights needed), then an ordinary user: root writes past file modes.
         const QString disk = path("disk");
-        const bool mounted = QDir().mkpath(disk) && ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", disk});
-        const auto unmount = qScopeGuard([&] {
-            if (mounted)
-                ToolSandbox::run("umount", {disk});
-        });
+        const bool mounted = QDir().mkpath(disk) && ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk});
+        const auto unmount = qScopeGuard([&] { ToolSandbox::run("umount", {disk}); });
         QVERIFY(QFile::setPermissions(m_box->path(), QFileDevice::Permissions(0x7777)));
         const Unprivileged user;
         std::mt19937 random(11);
-        for (const Writer &writer : writers()) {
-            const auto image = make(8, 8, writer.pixelDepth, [](int i) { return quint32(i * 1000); });
-            const QString suffix = writer.suffix, kept = path("kept." + suffix), open = path("open." + suffix);
+        // The ways a destination image is written, each on an image that suits it.
+        const std::tuple<QString, QString, int, Write> writers[] = {{"JPEG", "jpg", 48, saveAs("JPG", 95)},
+            {"PNG", "png", 48, saveAs("PNG")}, {"TIFF", "tif", 48, saveAs("TIFF")}, {"TIFF16", "tif", 48, tiff16}, {"gray", "tif", 16, tiff16}};
+        for (const auto &[name, suffix, pixelDepth, write] : writers) {
+            const auto image = make(8, 8, pixelDepth, [](int i) { return quint32(i * 1000); });
             // A missing folder, a file for a folder, an unwritable place; replacing a device or a folder
             // by a file would be worse than failing.
             for (const QString &target : {path("missing/out." + suffix), path("plain.txt/out." + suffix),
                                           "/proc/velumen-out." + suffix, QString("/dev/full"), path("taken.png")})
-                QVERIFY2(writeFails(target, [&] { writer.write(*image, target); }), qPrintable(writer.name + (" " + target)));
+                QVERIFY2(writeFails(write, *image, target), qPrintable(name + " " + target));
             QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo::exists("/proc/velumen-out." + suffix));
             QVERIFY(QFileInfo("/dev/full").exists() && !QFileInfo("/dev/full").isFile() && leftovers("/dev").isEmpty());
             QCOMPARE(readFile(path("plain.txt")) + readFile(path("taken.png/inside")), QByteArray("a file, not a folderkept"));
             // A user's earlier result made read-only, in a folder they may write, stays byte for byte; a
             // writable one is replaced.
+            const QString kept = path(name + " kept." + suffix), open = path(name + " open." + suffix);
             if (user.ok()) {
                 QVERIFY(writeFile(kept, "earlier") && writeFile(open, "earlier") && QFile::setPermissions(kept, QFileDevice::ReadOwner));
-                QVERIFY2(writeFails(kept, [&] { writer.write(*image, kept); }), writer.name);
-                writer.write(*image, open);
-                QVERIFY2(readFile(kept) == "earlier" && readFile(open) != "earlier" && leftovers(m_box->path()).isEmpty(), writer.name);
-                QVERIFY(QFile::remove(kept) && QFile::remove(open));
+                QVERIFY2(writeFails(write, *image, kept), qPrintable(name));
+                write(*image, open);
+                QVERIFY2(readFile(kept) == "earlier" && readFile(open) != "earlier" && leftovers(m_box->path()).isEmpty(), qPrintable(name));
             }
-            if (!mounted)
-                continue;
-            // On a disk filled to within a few kilobytes noise, which does not compress, cannot be written
-            // and the earlier result stays.
+            // Noise, which does not compress, does not fit the small disk: the earlier result stays.
             const QString target = disk + "/result." + suffix;
-            writer.write(*image, target);
-            const QByteArray before = readFile(target);
-            QFile filler(disk + "/filler");
-            QVERIFY(!before.isEmpty() && filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-            while (filler.write(QByteArray(4096, 'f')) == 4096) {
+            if (mounted) {
+                write(*image, target);
+                const QByteArray before = readFile(target);
+                const auto noise = make(300, 300, pixelDepth, [&random](int) { return random() & 0xFFFF; });
+                QVERIFY2(!before.isEmpty() && writeFails(write, *noise, target), qPrintable(name));
+                QVERIFY2(readFile(target) == before && leftovers(disk).isEmpty(), qPrintable(name));
             }
-            QVERIFY(filler.resize(filler.size() - 8192));
-            const auto noise = make(200, 200, writer.pixelDepth, [&random](int) { return random() & 0xFFFF; });
-            QVERIFY2(writeFails(target, [&] { writer.write(*noise, target); }), writer.name);
-            QVERIFY2(readFile(target) == before && leftovers(disk).isEmpty() && filler.remove(), writer.name);
         }
         // The byte counts are what catch a full disk: every write to /dev/full falls short.
         QFile full("/dev/full");
