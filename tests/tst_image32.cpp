@@ -63,11 +63,9 @@ private slots:
     {
         // Random 32-bit samples: half have the top bit set (a signed comparison shows) and half the sums
         // wrap. Alpha takes part like any other sample. No length is a multiple of the 16-sample block.
-        const struct { Combine combine; quint32 (*reference)(quint32, quint32); } operations[] = {
-            {&Image32::lighten, [](quint32 p, quint32 q) { return std::max(p, q); }},
-            {&Image32::darken, [](quint32 p, quint32 q) { return std::min(p, q); }},
-            {&Image32::add, [](quint32 p, quint32 q) { return p + q; }},
-            {&Image32::subtract, [](quint32 p, quint32 q) { return p - q; }}};
+        const struct { Combine combine; std::function<quint32(quint32, quint32)> reference; } operations[] = {
+            {&Image32::lighten, [](quint32 p, quint32 q) { return std::max(p, q); }}, {&Image32::add, std::plus<quint32>()},
+            {&Image32::darken, [](quint32 p, quint32 q) { return std::min(p, q); }}, {&Image32::subtract, std::minus<quint32>()}};
         std::mt19937 random(7);
         for (int width : {1, 5, 17, 33}) {
             Image32 a(width, 3, 64), b(width, 3, 64);
