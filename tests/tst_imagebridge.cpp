@@ -9,6 +9,7 @@
 #include <QDeadlineTimer>
 
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <future>
@@ -234,10 +235,12 @@ private slots:
         }
         QCOMPARE(readFile(path("cleaned.txt")), QByteArray("cleaned\n"));
         // Past its limit a tool is asked to end; one that ignores that is killed.
-        QVERIFY(m_box->addTool("stubborn", "trap '' TERM\nwhile :; do sleep 0.1; done"));
+        QVERIFY(m_box->addTool("stubborn", "trap '' TERM\necho $$ > stubborn.pid\nwhile :; do sleep 0.1; done"));
         ToolRunner stubborn(path("tools/stubborn"), {});
-        stubborn.setTimeLimit(300);
+        stubborn.setTimeLimit(2000);
         QVERIFY(!stubborn.run() && stubborn.timedOut());
+        const int pid = readFile(path("stubborn.pid")).trimmed().toInt();
+        QVERIFY2(pid > 0 && ::kill(pid, 0) != 0, "the tool is left running");
     }
 
     void damagedSourcesFailAndWarningsOnTheirPathDoNot()
@@ -246,9 +249,9 @@ private slots:
         QVERIFY(m_box->convert({"-size", "64x48", "plasma:fractal", "-quality", "90", "-write", jpeg, "+delete", "gradient:red-blue", png}));
         const QByteArray jpegBytes = readFile(jpeg), pngBytes = readFile(png);
         // Cut in half, cut before the end chunk, a pixel chunk failing its check sum, empty, no image at all.
-        const std::pair<QString, QByteArray> damaged[] = {
-            {"truncated.jpg", jpegBytes.left(jpegBytes.size() / 2)}, {"truncated.png", pngBytes.left(pngBytes.size() / 2)},
-            {"endless.png", pngBytes.left(pngBytes.size() - 12)}, {"crc.png", QByteArray(pngBytes).replace(pngBytes.indexOf("IDAT") + 10, 4, "XYZW")}, {"empty.jpg", ""},
+        const std::pair<QString, QByteArray> damaged[] = {{"truncated.jpg", jpegBytes.left(jpegBytes.size() / 2)},
+            {"truncated.png", pngBytes.left(pngBytes.size() / 2)}, {"endless.png", pngBytes.left(pngBytes.size() - 12)},
+            {"crc.png", QByteArray(pngBytes).replace(pngBytes.indexOf("IDAT") + 10, 4, "XYZW")}, {"empty.jpg", ""},
             {"text.jpg", "Not the pixels you want.\n"}};
         for (const auto &[name, bytes] : damaged)
             QVERIFY2(writeFile(path(name), bytes) && load(path(name)).empty() && load(path(name), -1).empty(), qPrintable(name));
@@ -271,9 +274,9 @@ private slots:
     void argumentsAndAwkwardNamesReachTheToolsIntact()
     {
         const V values{100, 200, 300, 40000, 50000, 60000};
-        const QDir folder(path("my photos %d [1] zażółć"));
-        const QString file = path("my photos/-night \"1\" (a) zażółć.png");
-        QVERIFY(folder.mkpath(".") && QDir().mkpath(path("my photos")));
+        const QDir folder(path("my photos")), odd(path("my photos %d [1] zażółć"));
+        const QString file = folder.filePath("-night \"1\" (a) zażółć.png");
+        QVERIFY(folder.mkpath(".") && odd.mkpath("."));
         makeFromRaw(file, 2, 1, "rgb", 16, values);
         for (const QString tool : {"identify", "convert"})
             QVERIFY(m_box->addForwardingTool(tool, R"(printf '%s\n' "$@" > )" + shellQuote(path(tool + ".args"))));
@@ -282,15 +285,18 @@ private slots:
         QCOMPARE(samplesOf(Image32(file, "  -function \t Polynomial   0.5,0.0 ", 48)), (V{50, 100, 150, 20000, 25000, 30000}));
         QCOMPARE(argumentsOf("identify"), (QStringList{"-format", "%w::%h::%z::%[channels]", file}));
         QCOMPARE(argumentsOf("convert"), (QStringList{file, "-depth", "16", "-function", "Polynomial", "0.5,0.0", "-endian", "LSB", "rgb:-"}));
-        // Names ImageMagick could misread load, through a plain link to the file, gone afterwards.
-        const QStringList names{"say \"cheese\".png", "two  spaces .png", "-rf.png", "frame[1].png", "crop[2x2+0+0].png",
-                                "scene%d.png", "100%.png", "@list.png", "png:prefixed.png", "star*?.png", "it's.png"};
-        for (const QString &name : names) {
-            QVERIFY2(QFile::copy(file, folder.filePath(name)) && load(folder.filePath(name)) == values, qPrintable(name));
+        // Names ImageMagick could misread, and any name in a folder it could misread, reach it as a plain link to
+        // the file, gone afterwards; other names reach it as they are.
+        const QStringList plain{"say \"cheese\".png", "two  spaces .png", "-rf.png", "it's.png"};
+        const QStringList awkward{"frame[1].png", "crop[2x2+0+0].png", "scene%d.png", "100%.png", "@list.png", "png:prefixed.png",
+                                  "star*?.png", odd.filePath("plain.png")};
+        for (const QString &name : plain + awkward) {
+            const QString copy = folder.filePath(name);
+            QVERIFY2(QFile::copy(file, copy) && load(copy) == values, qPrintable(name));
             const QString input = argumentsOf("convert").first();
-            QVERIFY2(input.endsWith("/source.png") && !QFileInfo::exists(input) && !input.contains('['), qPrintable(input));
+            QVERIFY2(plain.contains(name) ? input == copy : input.endsWith("/source.png") && !QFileInfo::exists(input), qPrintable(name));
         }
-        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), names.size()); // no frame-numbered siblings
+        QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), 1 + plain.size() + awkward.size() - 1); // the last lies elsewhere
     }
 
     void writtenFilesReadBackExactly()
@@ -336,19 +342,14 @@ private slots:
             QVERIFY(m_box->addTool("convert", body));
             QVERIFY2(writeFails(tiff16, *gray, keep) && readFile(keep) == before && leftovers(folder.path()).isEmpty(), qPrintable(body));
         }
-    }
-
-    void saveHonoursQualityLinksAndFormat()
-    {
         // The JPEG quality is honoured; through a link the file it points to is replaced; an unknown format
         // writes nothing.
-        const auto noisy = make(64, 64, 48, [](int i) { return quint32((i * 2654435761u) >> 16); });
-        noisy->save(path("low.jpg"), "JPG", 10);
+        wide->save(path("low.jpg"), "JPG", 10);
         const qint64 low = QFileInfo(path("low.jpg")).size();
         QVERIFY(QFile::link(path("low.jpg"), path("link.jpg")));
-        noisy->save(path("link.jpg"), "JPG", 100);
+        wide->save(path("link.jpg"), "JPG", 100);
         QVERIFY(QFileInfo(path("link.jpg")).isSymLink() && QFileInfo(path("low.jpg")).size() > low);
-        QVERIFY(writeFails(saveAs("XYZ"), *noisy, path("x.xyz")) && !QFileInfo::exists(path("x.xyz")) && leftovers(m_box->path()).isEmpty());
+        QVERIFY(writeFails(saveAs("XYZ"), *wide, path("x.xyz")) && !QFileInfo::exists(path("x.xyz")) && leftovers(m_box->path()).isEmpty());
     }
 
     void saveTiff16LaysOutTheFileExactly()
@@ -356,13 +357,11 @@ private slots:
         // Only the low 16 bits of a sample are written.
         make(1, 1, 48, [](int i) { return V{0x1234, 0xABCD, 0x10001}[size_t(i)]; })->saveTiff16(path("one.tif"));
         const QByteArray expected = QByteArray::fromHex( // little-endian; entries are tag, type, count, value
-            "4949 2a00 0e000000  3412 cdab 0100  0b00"                 // "II", 42, directory at 14; samples; 11 entries
-            "0001 0300 01000000 01000000  0101 0300 01000000 01000000" // width 1, height 1
-            "0201 0300 03000000 98000000  0301 0300 01000000 01000000" // BitsPerSample at 152, no compression
-            "0601 0300 01000000 02000000  0a01 0300 01000000 01000000" // RGB, fill order
-            "1101 0400 01000000 08000000  1201 0300 01000000 01000000" // strip at 8, orientation
-            "1501 0300 01000000 03000000  1701 0400 01000000 06000000" // 3 samples per pixel, StripByteCounts 6
-            "1c01 0300 01000000 01000000  00000000  1000 1000 1000")   // contiguous; no next directory; 16, 16, 16
+            "4949 2a00 0e000000  3412 cdab 0100  0b00" // "II", 42, directory at 14; samples; 11 entries
+            "0001 0300 01000000 01000000  0101 0300 01000000 01000000  0201 0300 03000000 98000000" // 1 x 1; bits at 152
+            "0301 0300 01000000 01000000  0601 0300 01000000 02000000  0a01 0300 01000000 01000000" // plain RGB, fill order
+            "1101 0400 01000000 08000000  1201 0300 01000000 01000000  1501 0300 01000000 03000000" // strip at 8, 3 samples
+            "1701 0400 01000000 06000000  1c01 0300 01000000 01000000  00000000  1000 1000 1000") // 6 bytes, contiguous
             + QByteArray(100, '\0');
         QCOMPARE(readFile(path("one.tif")), expected);
         // Depth 8 is widened: 255 becomes 65280.
@@ -398,8 +397,7 @@ private slots:
             for (const QString &target : {path("missing/out." + suffix), path("plain.txt/out." + suffix),
                                           "/proc/velumen-out." + suffix, QString("/dev/full"), path("taken.png")})
                 QVERIFY2(writeFails(write, *image, target), qPrintable(name + " " + target));
-            QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo::exists("/proc/velumen-out." + suffix));
-            QVERIFY(QFileInfo("/dev/full").exists() && !QFileInfo("/dev/full").isFile() && leftovers("/dev").isEmpty());
+            QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo("/dev/full").isFile() && leftovers("/dev").isEmpty());
             QCOMPARE(readFile(path("plain.txt")) + readFile(path("taken.png/inside")), QByteArray("a file, not a folderkept"));
             // A user's earlier result made read-only, in a folder they may write, stays byte for byte; a
             // writable one is replaced.
