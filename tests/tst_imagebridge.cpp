@@ -10,6 +10,7 @@
 
 #include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <future>
@@ -380,6 +381,7 @@ private slots:
     {
         QVERIFY(writeFile(path("plain.txt"), "a file, not a folder"));
         QVERIFY(QDir().mkpath(path("taken.png")) && writeFile(path("taken.png/inside"), "kept"));
+        QVERIFY(::mkfifo(QFile::encodeName(path("pipe.png")).constData(), 0666) == 0);
         // A small disk (root and mount rights needed), then an ordinary user: root writes past file modes.
         const QString disk = path("disk");
         const bool mounted = QDir().mkpath(disk) && ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk});
@@ -392,12 +394,13 @@ private slots:
             {"PNG", "png", 48, saveAs("PNG")}, {"TIFF", "tif", 48, saveAs("TIFF")}, {"TIFF16", "tif", 48, tiff16}, {"gray", "tif", 16, tiff16}};
         for (const auto &[name, suffix, pixelDepth, write] : writers) {
             const auto image = make(8, 8, pixelDepth, [](int i) { return quint32(i * 1000); });
-            // A missing folder, a file for a folder, an unwritable place; replacing a device or a folder
+            // A missing folder, a file for a folder, an unwritable place; replacing a device, a pipe or a folder
             // by a file would be worse than failing.
-            for (const QString &target : {path("missing/out." + suffix), path("plain.txt/out." + suffix),
-                                          "/proc/velumen-out." + suffix, QString("/dev/full"), path("taken.png")})
+            for (const QString &target : {path("missing/out." + suffix), path("plain.txt/out." + suffix), "/proc/velumen-out." + suffix,
+                                          QString("/dev/full"), path("pipe.png"), path("taken.png")})
                 QVERIFY2(writeFails(write, *image, target), qPrintable(name + " " + target));
-            QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo("/dev/full").isFile() && leftovers("/dev").isEmpty());
+            QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo("/dev/full").isFile() && !QFileInfo(path("pipe.png")).isFile()
+                    && leftovers("/dev").isEmpty());
             QCOMPARE(readFile(path("plain.txt")) + readFile(path("taken.png/inside")), QByteArray("a file, not a folderkept"));
             // A user's earlier result made read-only, in a folder they may write, stays byte for byte; a
             // writable one is replaced.
@@ -409,8 +412,8 @@ private slots:
                 QVERIFY2(readFile(kept) == "earlier" && readFile(open) != "earlier" && leftovers(m_box->path()).isEmpty(), qPrintable(name));
             }
             // Noise, which does not compress, does not fit the small disk: the earlier result stays.
-            const QString target = disk + "/result." + suffix;
             if (mounted) {
+                const QString target = disk + "/result." + suffix;
                 write(*image, target);
                 const QByteArray before = readFile(target);
                 const auto noise = make(300, 300, pixelDepth, [&random](int) { return random() & 0xFFFF; });
