@@ -304,15 +304,16 @@ private slots:
 
     void writtenFilesReadBackExactly()
     {
-        // Three pixels wide, two rows: any row padding or shear moves samples between rows.
-        const auto colour = make(3, 2, 48, [](int i) { return quint32(i * 3411 + 0x12FF) & 0xFFFF; });
+        // Five pixels wide, three rows: any row padding or shear moves samples between rows.
+        const auto colour = make(5, 3, 48, [](int i) { return quint32(i * 3411 + 0x12FF) & 0xFFFF; });
         const auto wide = make(300, 100, 48, [](int i) { return quint32(i * 7919u) & 0xFFFF; }); // written in pieces
         const auto gray = make(7, 3, 16, [](int i) { return quint32(i * 3001 + 5); });
         const auto small = make(3, 1, 16, [](int i) { return quint32(0x1100 * (i + 1) + 0xFF); });
         const auto rgba = make(2, 2, 64, [](int i) { return quint32(i * 4099 + 1); });
         const auto alpha = make(1, 1, 32, [](int i) { return quint32(i * 60 + 10); });
         const auto eight = make(3, 1, 8, [](int i) { return quint32(0x100 * i + 7 * i + 1); }); // low bytes count
-        const QByteArray high = QByteArray::fromHex("12202d3a485562707d8a98a5b2c0cddae8f5"); // what 8 bits keep of colour
+        const QByteArray high = QByteArray::fromHex("12202d3a485562707d8a98a5b2c0cddae8f502101d2a3845" // what 8 bits keep
+                                                    "52606d7a8895a2b0bdcad8e5f2ff0d1a2735424f5d");      // of colour
         const Write tool = [](const Image32 &image, const QString &file) { image.writeWithTool(file, "-depth 16"); };
         // Written into a folder, and under names, that the tool would expand; an extension naming no format
         // gives a TIFF. Columns: name, image, writer, what the real convert reads back.
