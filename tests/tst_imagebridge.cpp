@@ -419,7 +419,7 @@ private slots:
                 const QString target = disk + "/result." + suffix;
                 write(*image, target);
                 const QByteArray before = readFile(target);
-                const auto noise = make(300, 300, pixelDepth, [&random](int) { return random() & 0xFFFF; });
+                const auto noise = make(500, 500, pixelDepth, [&random](int) { return random() & 0xFFFF; });
                 QVERIFY2(!before.isEmpty() && writeFails(write, *noise, target), qPrintable(name));
                 QVERIFY2(readFile(target) == before && leftovers(disk).isEmpty(), qPrintable(name));
             }
