@@ -384,7 +384,8 @@ private slots:
     {
         QVERIFY(writeFile(path("plain.txt"), "a file, not a folder"));
         QVERIFY(QDir().mkpath(path("taken.png")) && writeFile(path("taken.png/inside"), "kept"));
-        QVERIFY(::mkfifo(QFile::encodeName(path("pipe.png")).constData(), 0666) == 0);
+        const QByteArray pipe = QFile::encodeName(path("pipe.png")); // one anybody may write to
+        QVERIFY(::mkfifo(pipe.constData(), 0666) == 0 && ::chmod(pipe.constData(), 0666) == 0);
         // A small disk (root and mount rights needed), then an ordinary user: root writes past file modes.
         const QString disk = path("disk");
         const bool mounted = QDir().mkpath(disk) && ToolSandbox::run("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", disk});
