@@ -282,12 +282,25 @@ private slots:
         QVERIFY(folder.mkpath(".") && odd.mkpath("."));
         makeFromRaw(file, 2, 1, "rgb", 16, values);
         for (const QString tool : {"identify", "convert"})
-            QVERIFY(m_box->addForwardingTool(tool, R"(printf '%s\n' "$@" > )" + shellQuote(path(tool + ".args"))));
+            QVERIFY(m_box->addForwardingTool(tool, R"(printf '%s\n' "$@" > )" + shellQuote(path(tool + ".args")) + "; env > "
+                                                       + shellQuote(path(tool + ".env"))));
+        // The tools print numbers and messages in the C locale, keep the rest of the user's, and get huge
+        // pages added to the user's own malloc settings.
+        qputenv("LC_ALL", "C.UTF-8");
+        qputenv("GLIBC_TUNABLES", "glibc.malloc.trim_threshold=9999999");
+        const auto restore = qScopeGuard([] { qunsetenv("LC_ALL"), qunsetenv("GLIBC_TUNABLES"); });
         auto argumentsOf = [this](const QString &tool) { return QString::fromUtf8(readFile(path(tool + ".args"))).chopped(1).split('\n'); };
         // The options are split at white space, however much.
         QCOMPARE(samplesOf(Image32(file, "  -function \t Polynomial   0.5,0.0 ", 48)), (V{50, 100, 150, 20000, 25000, 30000}));
         QCOMPARE(argumentsOf("identify"), (QStringList{"-format", "%w::%h::%z::%[channels]", file}));
         QCOMPARE(argumentsOf("convert"), (QStringList{file, "-depth", "16", "-function", "Polynomial", "0.5,0.0", "-endian", "LSB", "rgb:-"}));
+        for (const QString tool : {"identify", "convert"}) {
+            const QStringList environment = QString(readFile(path(tool + ".env"))).split('\n');
+            QVERIFY2(environment.filter(QRegularExpression("^LC_ALL=")).isEmpty(), qPrintable(tool + ": LC_ALL kept"));
+            for (const QString line : {"LC_CTYPE=C.UTF-8", "LC_NUMERIC=C", "LC_MESSAGES=C",
+                                       "GLIBC_TUNABLES=glibc.malloc.trim_threshold=9999999:glibc.malloc.hugetlb=1"})
+                QVERIFY2(environment.contains(line), qPrintable(tool + ": " + line));
+        }
         // Names ImageMagick could misread, and any name in a folder it could misread, reach it as a plain link to
         // the file, gone afterwards; other names reach it as they are.
         const QStringList plain{"say \"cheese\".png", "two  spaces .png", "-rf.png", "it's.png"};
