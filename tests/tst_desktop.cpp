@@ -1,58 +1,16 @@
 // Velumen as a desktop application: the Debian package and the files it installs, files opened
-// from the command line or dropped on the source list, and Qt's own dialogs in Polish.
+// from the command line or dropped on the source list, and the window and Qt's dialogs in Polish.
 
 #include "destinationdialog.h"
 #include "mainwindow.h"
 #include "sourcefiles.h"
+#include "testtools.h"
 #include "widgettesthelpers.h"
 #include "windowtesthelpers.h"
 
 #include <QtTest>
 
 using namespace WidgetTest;
-
-namespace {
-
-// Runs a program to its end; true when it exited with 0. `output` gets what it printed.
-bool run(const QString &program, const QStringList &arguments, QString *output = nullptr)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ended = process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit;
-    if (output)
-        *output = QString::fromUtf8(process.readAll());
-    return ended && process.exitCode() == 0;
-}
-
-// What a choice of source files shows: the count, where the next chooser opens, the destination
-// folder (the destination names follow from these) and the list.
-QStringList choice(const MainWindow &window)
-{
-    QStringList state{child<QLabel>(&window, "sourceImagesCount")->text(),
-                      child<SelectImagesButton>(&window, "sourceImagesButton")->path(),
-                      window.findChild<DestinationDialog *>()->destinationFolder()};
-    const QListWidget *list = child<QListWidget>(&window, "sourceImages");
-    for (const QListWidgetItem *item : list->findItems(QString(), Qt::MatchContains))
-        state << item->text();
-    return state;
-}
-
-// Drags `paths` over the source list and drops them; returns whether the list took the drag.
-bool drop(MainWindow &window, const QStringList &paths)
-{
-    QMimeData data;
-    for (const QString &path : paths)
-        data.setUrls(data.urls() << QUrl::fromLocalFile(path));
-    QWidget *list = child<QListWidget>(&window, "sourceImages")->viewport();
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list, &enter);
-    QDropEvent dropped(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(list, &dropped);
-    return enter.isAccepted();
-}
-
-} // namespace
 
 class TestDesktop : public QObject
 {
@@ -61,12 +19,48 @@ class TestDesktop : public QObject
     QTemporaryDir home;
     QString file(const QString &name) const { return home.filePath(name); }
 
+    // Runs a program to its end; true when it exited with 0. `output` gets what it printed.
+    static bool run(const QString &program, const QStringList &arguments, QString *output)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        const bool ended = process.waitForFinished(300000) && process.exitStatus() == QProcess::NormalExit;
+        *output = QString::fromUtf8(process.readAll());
+        return ended && process.exitCode() == 0;
+    }
+
+    // What a choice of source files shows: the count, where the next chooser opens, the destination
+    // folder (the destination names follow from these) and the list.
+    static QStringList choice(const MainWindow &window)
+    {
+        QStringList state{child<QLabel>(&window, "sourceImagesCount")->text(),
+                          child<SelectImagesButton>(&window, "sourceImagesButton")->path(),
+                          window.findChild<DestinationDialog *>()->destinationFolder()};
+        for (const QListWidgetItem *item : child<QListWidget>(&window, "sourceImages")->findItems("", Qt::MatchContains))
+            state << item->text();
+        return state;
+    }
+
+    // Drags `paths` over the source list and drops them; returns whether the list took the drag.
+    static bool drop(MainWindow &window, const QStringList &paths)
+    {
+        QMimeData data;
+        for (const QString &path : paths)
+            data.setUrls(data.urls() << QUrl::fromLocalFile(path));
+        QWidget *list = child<QListWidget>(&window, "sourceImages")->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(list, &enter);
+        QApplication::sendEvent(list, &dropped);
+        return enter.isAccepted();
+    }
+
 private slots:
     void initTestCase()
     {
-        QVERIFY(home.isValid());
+        QVERIFY(home.isValid() && QDir(home.path()).mkpath("frames/sub") && QDir(home.path()).mkpath("empty"));
         useOwnDialogsAndHome(home.path());
-        QVERIFY(QDir(home.path()).mkpath("frames/sub") && QDir(home.path()).mkpath("empty"));
         QImage image(8, 6, QImage::Format_RGB32);
         image.fill(Qt::darkBlue);
         for (const char *name : {"frame10.png", "frame9.jpg", "Frame1.tif", "sub/frame0.png"})
@@ -82,70 +76,59 @@ private slots:
         QVERIFY2(run(VELUMEN_CPACK, {"-G", "DEB", "-B", dir.path(), "--config", VELUMEN_CPACK_CONFIG}, &log),
                  qPrintable(log));
         const QString deb = dir.filePath(QDir(dir.path()).entryList({"velumen_*.deb"}).value(0));
-        QVERIFY(run("dpkg-deb", {"-f", deb, "Depends"}, &depends)
-                && run("dpkg-deb", {"-x", deb, dir.path()}));
-        const QStringList names = depends.split(QRegularExpression("[ ,|()]+"));
+        QVERIFY(run("dpkg-deb", {"-f", deb, "Depends"}, &depends) && run("dpkg-deb", {"-x", deb, dir.path()}, &log));
         for (const char *name : {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5"})
-            QVERIFY2(names.contains(name), qPrintable(depends));
-
+            QVERIFY2(depends.split(QRegularExpression("[ ,|()]+")).contains(name), qPrintable(depends));
         const QString usr = dir.filePath("usr/"), id = "io.github.velumen.Velumen";
         for (const char *program : {"velumen", VELUMEN_HAS_STACK ? "velumen-stack" : "velumen"})
             QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), program);
-        for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-            const QString icon = QString("share/icons/hicolor/%1x%1/apps/").arg(size) + id + ".png";
-            QCOMPARE(QImage(usr + icon).size(), QSize(size, size));
-        }
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+            QCOMPARE(QImage(usr + QString("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(),
+                     QSize(size, size));
         QVERIFY(QFileInfo::exists(usr + "share/icons/hicolor/scalable/apps/" + id + ".svg"));
-        QFile entry(usr + "share/applications/" + id + ".desktop");
-        QVERIFY2(run("desktop-file-validate", {entry.fileName()}, &log) && log.isEmpty(), qPrintable(log));
-        const QString info = usr + "share/metainfo/" + id + ".metainfo.xml";
-        QVERIFY2(run("appstreamcli", {"validate", "--no-net", info}, &log), qPrintable(log));
+        const QString entry = usr + "share/applications/" + id + ".desktop";
+        QVERIFY2(run("desktop-file-validate", {entry}, &log) && log.isEmpty(), qPrintable(log));
+        QVERIFY2(run("appstreamcli", {"validate", "--no-net", usr + "share/metainfo/" + id + ".metainfo.xml"}, &log),
+                 qPrintable(log));
         // The entry opens every kind of file the chooser offers, and shows the installed icon.
         QStringList types;
         for (const QString &filter : SourceFiles::nameFilters())
             types << QMimeDatabase().mimeTypeForFile(filter, QMimeDatabase::MatchExtension).name();
         types.removeDuplicates();
-        QVERIFY(entry.open(QIODevice::ReadOnly));
-        const QString text = QString::fromUtf8(entry.readAll());
-        const QStringList lines{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;",
-                                "MimeType=" + types.join(';') + ';'};
-        for (const QString &line : lines)
+        const QString text = TestTools::readFile(entry);
+        for (const QString &line : QStringList{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;",
+                                    "MimeType=" + types.join(';') + ';'})
             QVERIFY2(text.contains('\n' + line + '\n'), qPrintable(line));
     }
 
-    void openedAndDroppedFilesMatchTheChooser()
+    // Files named on the command line or dropped on the list give what the chooser gives: a folder its
+    // own images (not its subfolders') in natural order, names relative to the working folder.
+    void openedAndDroppedFiles()
     {
-        const QString in = file("frames/");
-        const QStringList frames{in + "Frame1.tif", in + "frame9.jpg", in + "frame10.png"};
-        MainWindow chosen, opened, relative, dropped;
-        clickChooser(*child<SelectImagesButton>(&chosen, "sourceImagesButton"), [&](QFileDialog *dialog) {
-            dialog->setDirectory(file("frames"));
-            dialog->findChild<QLineEdit *>("fileNameEdit")
-                ->setText(R"("Frame1.tif" "frame9.jpg" "frame10.png")");
-            acceptAsIs(dialog);
-        });
-        QVERIFY(choice(chosen).contains(frames.last()));
-        // A folder gives its own images (not its subfolders') in natural order.
+        const QStringList frames{file("frames/Frame1.tif"), file("frames/frame9.jpg"), file("frames/frame10.png")};
+        const QStringList chosen = QStringList{"3", file("frames"), file("frames")} + frames;
+        MainWindow opened, relative, dropped;
         QCOMPARE(opened.openFiles({file("frames")}), QStringList());
-        QCOMPARE(choice(opened), choice(chosen));
-        // Names relative to the working folder; what is neither image nor folder is left out.
+        QCOMPARE(choice(opened), chosen);
+        // What is neither image nor folder is left out.
         QDir::setCurrent(file("frames"));
         QCOMPARE(relative.openFiles({"Frame1.tif", "notes.txt", "frame9.jpg", "gone.png", "./frame10.png"}),
                  QStringList({"notes.txt", "gone.png"}));
-        QCOMPARE(choice(relative), choice(chosen));
+        QCOMPARE(choice(relative), chosen);
         QVERIFY(drop(dropped, frames + QStringList(file("frames/notes.txt"))));
-        QCOMPARE(choice(dropped), choice(chosen));
+        QCOMPARE(choice(dropped), chosen);
         // Nothing usable changes nothing: the list refuses the drag, or finds no image in the folder.
         QVERIFY(!drop(dropped, {file("frames/notes.txt")}));
         QVERIFY(drop(dropped, {file("empty")}));
         QCOMPARE(opened.openFiles({file("empty")}), QStringList());
-        QCOMPARE(choice(dropped), choice(chosen));
-        QCOMPARE(choice(opened), choice(chosen));
+        QCOMPARE(choice(dropped), chosen);
+        QCOMPARE(choice(opened), chosen);
     }
 
-    // In either language, with or without the option rows, the window cuts no widget short: neither
-    // at the size it has when the language or the rows change, nor at its smallest.
-    void windowCutsNothing()
+    // In either language, with or without the option rows, the window cuts no widget short: neither at
+    // the size it has when the language or the rows change, nor at its smallest. Qt's own choosers
+    // follow the language, back to English too.
+    void eitherLanguage()
     {
         MainWindow window;
         window.show();
@@ -159,6 +142,17 @@ private slots:
             }
             return QString();
         };
+        // "Look in", the first column and the buttons of a chooser.
+        const auto chooser = [&](const char *button) {
+            QStringList seen;
+            clickChooser(*child<QAbstractButton>(&window, button), [&](QFileDialog *dialog) {
+                seen << dialog->findChild<QLabel *>("lookInLabel")->text()
+                     << dialog->findChild<QTreeView *>("treeView")->model()->headerData(0, Qt::Horizontal).toString();
+                for (QAbstractButton *b : dialog->findChild<QDialogButtonBox *>("buttonBox")->buttons())
+                    seen << b->text();
+            });
+            return seen.join('|');
+        };
         for (int rows : {3, 0})
             for (int language : {1, 0}) {
                 child<QComboBox>(&window, "condition")->setCurrentIndex(rows ? 2 : 0);
@@ -167,31 +161,9 @@ private slots:
                 QCOMPARE(cutWidget(), QString());
                 window.resize(1, 1);
                 QCOMPARE(cutWidget(), QString());
+                QCOMPARE(chooser("sourceImagesButton"), language ? "Szukaj w:|Nazwa|&Otwórz|Anuluj" : "Look in:|Name|&Open|Cancel");
+                QCOMPARE(chooser("destinationFolderButton"), language ? "Szukaj w:|Nazwa|&Wybierz|Anuluj" : "Look in:|Name|&Choose|Cancel");
             }
-    }
-
-    void qtDialogsFollowTheLanguage()
-    {
-        MainWindow window;
-        QComboBox *language = child<QComboBox>(&window, "language");
-        // "Look in", the first column and the buttons of the file and the folder chooser.
-        auto texts = [&](const char *button) {
-            QStringList seen;
-            clickChooser(*child<QAbstractButton>(&window, button), [&](QFileDialog *dialog) {
-                const QAbstractItemModel *files = dialog->findChild<QTreeView *>("treeView")->model();
-                seen << dialog->findChild<QLabel *>("lookInLabel")->text()
-                     << files->headerData(0, Qt::Horizontal).toString();
-                for (QAbstractButton *b : dialog->findChild<QDialogButtonBox *>("buttonBox")->buttons())
-                    seen << b->text();
-            });
-            return seen.join('|');
-        };
-        QCOMPARE(texts("sourceImagesButton"), "Look in:|Name|&Open|Cancel");
-        language->setCurrentIndex(1);
-        QCOMPARE(texts("sourceImagesButton"), "Szukaj w:|Nazwa|&Otwórz|Anuluj");
-        QCOMPARE(texts("destinationFolderButton"), "Szukaj w:|Nazwa|&Wybierz|Anuluj");
-        language->setCurrentIndex(0);
-        QCOMPARE(texts("sourceImagesButton"), "Look in:|Name|&Open|Cancel");
     }
 };
 

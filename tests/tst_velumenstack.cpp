@@ -8,41 +8,24 @@
 
 using TestTools::readFile;
 
-namespace {
-
-struct Result
-{
-    int status;
-    QString out, err;
-};
-
-// Every entry of a folder, hidden ones too: a leftover temporary file shows here.
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-}
-
-} // namespace
-
 class TestVelumenStack : public QObject
 {
     Q_OBJECT
 
     QScopedPointer<TestTools::ToolSandbox> sandbox;
     QStringList sources;
+    QString out, err; // what the last run printed
 
     QString path(const QString &name) const { return sandbox->filePath(name); }
+    static QString counted(int n, const QString &noun) { return QString("%1 %2%3").arg(n).arg(noun, n == 1 ? "" : "s"); }
+    // Every entry of a folder, hidden ones too: a leftover temporary file shows here.
+    static QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 
-    // The real executable, with no display at all, in the sandbox folder so that ./tools is looked at. A
-    // signal goes in once a stand-in tool has written its process id.
-    Result stack(const QStringList &arguments, const QByteArray &input = {}, int signalNumber = 0) const
+    // Runs the real executable in the sandbox folder, so that ./tools is looked at; returns its exit status.
+    // A signal goes in once a stand-in tool has written its process id.
+    int stack(const QStringList &arguments, const QByteArray &input = {}, int signalNumber = 0)
     {
         QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(name);
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(sandbox->path());
         process.start(VELUMEN_STACK, arguments);
         process.write(input);
         process.closeWriteChannel();
@@ -51,22 +34,25 @@ class TestVelumenStack : public QObject
         // A stand-in tool stopped by a signal would otherwise end only at the tools' 30 s time limit.
         const bool ended = process.waitForFinished(signalNumber ? 15000 : 120000)
             && process.exitStatus() == QProcess::NormalExit;
-        return {ended ? process.exitCode() : -1, process.readAllStandardOutput(),
-                process.readAllStandardError()};
+        out = process.readAllStandardOutput();
+        err = process.readAllStandardError();
+        return ended ? process.exitCode() : -1;
     }
 
 private slots:
-    // Sources in a folder whose natural order is not the order of the names' characters, beside what a
-    // folder's sources leave out: other files and subfolders.
+    // No display at all. Sources in a folder whose natural order is not the order of the names'
+    // characters, beside what a folder's sources leave out: other files and subfolders.
     void initTestCase()
     {
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            qunsetenv(name);
         sandbox.reset(new TestTools::ToolSandbox);
         QVERIFY(sandbox->isValid() && QDir(path("night")).mkpath("later"));
         for (const char *name : {"frame1.jpg", "frame2.png", "Frame3.TIF", "frame9.jpeg", "frame10.png",
                                  "frame11.tiff", "later/frame0.jpg", "notes.txt"}) {
-            QVERIFY(sandbox->convert({"-size", "40x30", "-seed", QString::number(sources.size() + 1),
-                                      "plasma:", path(QString("night/") + name)}));
             sources << path(QString("night/") + name);
+            QVERIFY(sandbox->convert({"-size", "40x30", "-seed", QString::number(sources.size()), "plasma:",
+                                      sources.last()}));
         }
         sources = sources.mid(0, 6);
         QVERIFY(TestTools::writeFile(path("list.txt"), sources.join('\n').toUtf8()));
@@ -90,17 +76,15 @@ private slots:
     {
         QFETCH(QString, arguments);
         QFETCH(QString, values);
-        QStringList options = arguments.split(' ', Qt::SkipEmptyParts);
-        if (!arguments.contains("--from"))
-            options << "night";
+        const QStringList options = (arguments + (arguments.contains("--from") ? "" : " night")).split(' ');
         const QByteArray list = sources.join("\r\n").toUtf8() + "\n\n";
         QTemporaryDir direct, viaStack;
         auto v = [&](int k) { return values.section(' ', k, k).toInt(); };
-        const StackSettings settings{int(sources.size()), v(0), v(1), v(2), v(3), v(4), v(5)};
-        const StackJob job = buildStackJob(sources, settings, direct.path(),
-                                           NamePattern(values.section(' ', 9)), v(6), v(7), v(8));
+        const StackJob job = buildStackJob(sources, {int(sources.size()), v(0), v(1), v(2), v(3), v(4), v(5)},
+                                           direct.path(), NamePattern(values.section(' ', 9)), v(6), v(7), v(8));
+        const int images = job.destinationImages.size();
         ExecuteThread thread;
-        QMap<int, int> loads;
+        QVector<int> loads(images);
         QObject::connect(&thread, &ExecuteThread::operationStarted,
                          [&](int image, int, int, int total) { loads[image] = total; });
         QSignalSpy completed(&thread, &ExecuteThread::completed);
@@ -108,91 +92,69 @@ private slots:
         thread.start();
         QVERIFY(thread.wait(120000) && completed.size() == 1);
 
-        const Result dry = stack(options + QStringList{"--dry-run"}, list);
-        const QStringList lines = dry.out.split('\n', Qt::SkipEmptyParts);
-        QVERIFY2(dry.status == 0 && lines.size() == job.destinationImages.size() + 2, qPrintable(dry.out));
-        QVERIFY(lines.first().startsWith(QString("%1 destination image").arg(job.destinationImages.size())));
-        for (int i = 0; i < job.destinationImages.size(); ++i) {
+        QStringList plan{counted(images, "destination image")};
+        for (int i = 0; i < images; ++i) {
             QList<QPair<int, double>> pairs = job.stackPlan[i].values();
             std::sort(pairs.begin(), pairs.end());
-            QStringList expected{path("night/" + QFileInfo(job.destinationImages[i]).fileName())};
+            plan << path("night/" + QFileInfo(job.destinationImages[i]).fileName()) + '\t' + counted(loads[i], "load");
             for (const auto &pair : pairs)
-                expected << QString("%1 (%2)").arg(sources[pair.first]).arg(pair.second, 0, 'g', 6);
-            QStringList fields = lines[i + 1].split('\t');
-            QCOMPARE(fields.takeAt(1).section(' ', 0, 0).toInt(), loads.value(i));
-            QCOMPARE(fields, expected);
+                plan.last() += QString("\t%1 (%2)").arg(sources[pair.first]).arg(pair.second, 0, 'g', 6);
         }
-        QVERIFY(lines.last().startsWith(
-            QString("%1 load").arg(std::accumulate(loads.cbegin(), loads.cend(), 0))));
+        plan << counted(std::accumulate(loads.cbegin(), loads.cend(), 0), "load") + " in all" << QString();
+        QVERIFY2(stack(options + QStringList{"--dry-run"}, list) == 0, qPrintable(err));
+        QCOMPARE(out.split('\n'), plan);
         QCOMPARE(entries(path("night")).size(), 8);
 
-        const Result run = stack(options + QStringList{"-o", viaStack.path()}, list);
         // No progress lines off a terminal.
-        QVERIFY2(run.status == 0 && run.err.isEmpty() && run.out.contains(viaStack.path())
-                     && run.out.startsWith(QString::number(job.destinationImages.size()) + " image"),
-                 qPrintable(run.err));
+        QVERIFY2(stack(options + QStringList{"-o", viaStack.path()}, list) == 0 && err.isEmpty(), qPrintable(err));
+        QCOMPARE(out, counted(images, "image") + " written to " + viaStack.path() + '\n');
         QCOMPARE(entries(viaStack.path()), entries(direct.path()));
         for (const QString &name : entries(direct.path()))
             QVERIFY2(readFile(direct.filePath(name)) == readFile(viaStack.filePath(name)), qPrintable(name));
     }
 
-    // Usage errors (2) name what is wrong and write nothing; failures (1) name the file and keep
-    // the images written before them.
+    // Usage errors (2) name what is wrong and write nothing; failures (1) name the file and keep the
+    // images written before them.
     void refusalsAndFailures()
     {
-        QTemporaryDir out;
-        // What the message must show, then the arguments.
-        for (const char *usage :
-             {"'x' -x night", "bogus -c bogus night", "'0' -g 0 night", "101 --quality 101 night",
-              "fade-in --fade-in x night", "gif -f gif night", "mean -m mean --fade in night",
-              "quality night --quality", "destination -c groups -g 7 night", "nothere.txt --from nothere.txt",
-              "source", "source ."}) {
-            QStringList arguments = QString(usage).split(' ');
-            const QString wrong = arguments.takeFirst();
-            const Result result = stack(QStringList{"-o", out.path()} + arguments);
-            QVERIFY2(result.status == 2 && result.out.isEmpty() && result.err.contains(wrong), usage);
-        }
-        QVERIFY(stack({"--help"}).out.startsWith("Usage: velumen-stack [OPTIONS] SOURCE...") && stack({"--version"}).status == 0);
-        QVERIFY(entries(out.path()).isEmpty());
-
+        QTemporaryDir folder;
         const QByteArray original = readFile(sources[0]);
-        QVERIFY(TestTools::writeFile(path("broken.png"), "not an image"));
-        QDir(out.path()).mkpath("output0002.jpg");
-        // The file the message must name, then the arguments; the last two fail after writing two images,
-        // the last one after an image that needed no load.
-        const QStringList failures{"nothere.jpg -c previous night nothere.jpg",
-                                   "deeper night -o nothere/deeper",
-                                   "frame1.jpg -c previous night -p frame*.jpg -o night",
-                                   "broken.png -c previous night/frame1.jpg night/frame2.png broken.png",
-                                   "output0002.jpg -c loop -g 6 -s 2 night"};
-        for (int k = 0; k < failures.size(); ++k) {
-            QStringList arguments = QStringList{"-o", out.path()} + failures[k].split(' ');
+        QVERIFY(TestTools::writeFile(path("broken.gif"), "not an image") && QDir(folder.path()).mkpath("output0002.jpg"));
+        // What the message must show, then the arguments. The last two failures come after two images were
+        // written, the last one after an image that needed no load.
+        const QStringList usage{"'x' -x night", "bogus -c bogus night", "'0' -g 0 night", "101 --quality 101 night",
+                                "fade-in --fade-in x night", "gif -f gif night", "mean -m mean --fade in night",
+                                "quality night --quality", "destination -c groups -g 7 night",
+                                "nothere.txt --from nothere.txt", "source", "source ."};
+        const QStringList rows = usage + QStringList{
+            "nothere.jpg -c previous night nothere.jpg", "deeper night -o nothere/deeper",
+            "frame1.jpg -c previous night -p frame*.jpg -o night",
+            "broken.gif -c previous night/frame1.jpg night/frame2.png broken.gif", "output0002.jpg -c loop -g 6 -s 2 night"};
+        for (int k = 0; k < rows.size(); ++k) {
+            QStringList arguments = QStringList{"-o", folder.path()} + rows[k].split(' ');
             const QString named = arguments.takeAt(2);
-            const Result result = stack(arguments);
-            QVERIFY2(result.status == 1 && result.err.contains(named), qPrintable(result.err));
-            QCOMPARE(entries(out.path()),
-                     (QStringList{"output0000.jpg", "output0001.jpg", "output0002.jpg"}.mid(k < 3 ? 2 : 0)));
-            QVERIFY(k < 3 || result.out.startsWith("2 images written"));
+            const bool wroteTwo = k >= rows.size() - 2;
+            QVERIFY2(stack(arguments) == (k < usage.size() ? 2 : 1) && err.contains(named), qPrintable(rows[k] + ": " + err));
+            QCOMPARE(out.left(16), QString(wroteTwo ? "2 images written" : ""));
+            QCOMPARE(entries(folder.path()), (QStringList{"output0000.jpg", "output0001.jpg", "output0002.jpg"}.mid(wroteTwo ? 0 : 2)));
         }
         QCOMPARE(readFile(sources[0]), original);
+        QVERIFY(stack({"--version"}) == 0 && stack({"--help"}) == 0 && out.startsWith("Usage: velumen-stack [OPTIONS] SOURCE..."));
     }
 
     // SIGINT, SIGTERM or SIGHUP during a load ends the tool at once and leaves no partial file: exit 130.
     void signalsStopAtOnce()
     {
         for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-            QTemporaryDir out;
+            QTemporaryDir folder;
             QFile::remove(path("tool.pid"));
             // Every load after the first image's would outlast the wait for the run's end; one that runs
             // ahead waits until that image is written.
-            QVERIFY(sandbox->addForwardingTool("convert",
-                                               QString("case \"$*\" in *frame1.jpg*) ;; *) "
-                                                       "while [ ! -e %1/output0000.jpg ]; do sleep 0.05; done; "
-                                                       "echo $$ > tool.pid; exec sleep 600;; esac")
-                                                   .arg(out.path())));
-            const Result result = stack({"-c", "previous", "night", "-o", out.path()}, {}, signalNumber);
-            QVERIFY(result.status == 130 && result.out.startsWith("1 image written"));
-            QCOMPARE(entries(out.path()), QStringList{"output0000.jpg"});
+            QVERIFY(sandbox->addForwardingTool("convert", QString("case \"$*\" in *frame1.jpg*) ;; *) while [ ! -e "
+                "%1/output0000.jpg ]; do sleep 0.05; done; echo $$ > tool.pid; exec sleep 600;; esac").arg(folder.path())));
+            QVERIFY2(stack({"-c", "previous", "night", "-o", folder.path()}, {}, signalNumber) == 130, qPrintable(err));
+            QCOMPARE(out.section(" to ", 0, 0), QString("1 image written"));
+            QCOMPARE(entries(folder.path()), QStringList{"output0000.jpg"});
             QVERIFY(::kill(readFile(path("tool.pid")).trimmed().toInt(), 0) != 0);
         }
     }
