@@ -1,17 +1,10 @@
 #include "executethread.h"
 #include "testtools.h"
 
+#include <QImageReader>
 #include <QtTest>
 
-#include <QImageReader>
-
-#ifdef Q_OS_UNIX
 #include <sys/resource.h>
-#endif
-
-#ifndef __has_feature
-#define __has_feature(feature) 0
-#endif
 
 typedef QVector<quint16> Samples;
 
@@ -19,9 +12,9 @@ namespace {
 
 const int Width = 6, Height = 4, SampleCount = Width * Height * 3;
 
-StackPlan plan(int n, int condition, int g = 1, int s = 1, int fade = 0)
+StackPlan plan(int n, int condition, int g = 1, int s = 1, int fade = 0, int p = 50)
 {
-    return buildStackPlan(StackSettings{n, condition, g, s, fade, 50, 50});
+    return buildStackPlan(StackSettings{n, condition, g, s, fade, p, p});
 }
 
 // A job in its worker thread. Its signals are logged from there (direct connections) and read once it has
@@ -35,8 +28,7 @@ struct Job
     Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0, int format = 3)
     {
         QObject::connect(&thread, &ExecuteThread::operationStarted, [this](int i, int n, int k, int total) {
-            log << QString("%1/%2 %3/%4").arg(i).arg(n).arg(k).arg(total);
-            ++started;
+            log << QString("%1/%2 %3/%4").arg(i).arg(n).arg(k).arg(total), ++started;
         });
         QObject::connect(&thread, &ExecuteThread::completed, [this] { log << "completed"; });
         QObject::connect(&thread, &ExecuteThread::aborted,
@@ -44,11 +36,7 @@ struct Job
         thread.setJob(StackJob{sources, outputs, plan, method, format, 37}); // the JPEG quality
     }
 
-    QStringList run()
-    {
-        thread.start();
-        return thread.wait(300000) ? log : QStringList{"did not end"};
-    }
+    QStringList run() { return thread.start(), thread.wait(300000) ? log : QStringList{"did not end"}; }
 };
 
 } // namespace
@@ -76,6 +64,15 @@ class TestExecuteThread : public QObject
         return int(std::count_if(pids.begin(), pids.end(), [](const QString &pid) { return QFile::exists("/proc/" + pid); }));
     }
 
+    // Which destination images exist, by number.
+    QString written() const
+    {
+        QString numbers;
+        for (int i = 0; i < out.size(); ++i)
+            numbers += QFile::exists(out[i]) ? QString::number(i) : QString();
+        return numbers;
+    }
+
     // Samples as the real ImageMagick reads them: 16 bits, RGB.
     Samples readWithImageMagick(const QStringList &arguments) const
     {
@@ -100,21 +97,15 @@ class TestExecuteThread : public QObject
 
     // The weighted formula: sample u of a source at weight w reads as w*u (plus (1 - w) at full
     // scale under "Darken only"), rounded; then the maximum, minimum or truncated weighted mean.
-    Samples expectedImage(const QSet<QPair<int, double>> &set, int method) const
+    int expectedSample(const QSet<QPair<int, double>> &set, int method, int i) const
     {
-        QVector<double> folded(SampleCount, method == 1 ? 65535 : 0);
-        double weights = 0.0;
+        double folded = method == 1 ? 65535 : 0, weights = 0;
         for (const auto &[source, w] : set) {
+            const double v = quint16(w * sourceSamples[source][i] + (method == 1 ? (1 - w) * 65535 : 0) + 0.5);
+            folded = method == 0 ? qMax(folded, v) : method == 1 ? qMin(folded, v) : folded + v;
             weights += w;
-            for (int i = 0; i < SampleCount; ++i) {
-                const double v = quint16(w * sourceSamples[source][i] + (method == 1 ? (1 - w) * 65535 : 0) + 0.5);
-                folded[i] = method == 0 ? qMax(folded[i], v) : method == 1 ? qMin(folded[i], v) : folded[i] + v;
-            }
         }
-        Samples result;
-        for (double f : folded)
-            result << quint16(method == 2 ? f / weights : f);
-        return result;
+        return int(method == 2 ? folded / weights : folded);
     }
 
 private slots:
@@ -185,11 +176,13 @@ private slots:
         // Faded sources go through the read tool's rounding.
         const int tolerance = QByteArray(QTest::currentDataTag()).contains("fade") ? 1 : 0;
         for (int i = 0; i < stackPlan.size(); ++i) {
-            const Samples actual = readWithImageMagick({out[i]}), model = expectedImage(stackPlan[i], method);
+            const Samples actual = readWithImageMagick({out[i]});
             QCOMPARE(actual.size(), SampleCount);
-            for (int s = 0; s < SampleCount; ++s)
-                QVERIFY2(qAbs(actual[s] - model[s]) <= tolerance,
-                         qPrintable(QString("image %1 sample %2: %3, not %4").arg(i).arg(s).arg(actual[s]).arg(model[s])));
+            for (int s = 0; s < SampleCount; ++s) {
+                const int model = expectedSample(stackPlan[i], method, s);
+                QVERIFY2(qAbs(actual[s] - model) <= tolerance,
+                         qPrintable(QString("image %1 sample %2: %3, not %4").arg(i).arg(s).arg(actual[s]).arg(model)));
+            }
         }
     }
 
@@ -200,8 +193,7 @@ private slots:
         makeSources(5, "40x30");
         for (int seed : {1, 2}) {
             qSetGlobalQHashSeed(seed); // the plan's set in orders whose plain sums of weights differ: 3 + 1 ulp, 3
-            const StackPlan fadeIn = buildStackPlan(StackSettings{5, 0, 1, 1, 1, 100, 100});
-            QCOMPARE(Job(sources, {out[seed]}, fadeIn, 2).run().last(), QString("completed"));
+            QCOMPARE(Job(sources, {out[seed]}, plan(5, 0, 1, 1, 1, 100), 2).run().last(), QString("completed"));
         }
         qSetGlobalQHashSeed(-1);
         QVERIFY2(TestTools::readFile(out[1]) == TestTools::readFile(out[2]), "the mean depends on the set's order");
@@ -241,21 +233,15 @@ private slots:
         for (const QString how : {"cancel", "stop", "destroy"}) {
             wrapConvert(how == "cancel" ? "sleep 3" : "sleep 30"); // long enough for both loads to be seen running
             QFile::remove(out[0]);
-            QScopedPointer<Job> job(new Job(sources, out.mid(0, 3), plan(3, 1)));
+            auto job = std::make_unique<Job>(sources, out.mid(0, 3), plan(3, 1));
             job->thread.start();
             QTRY_VERIFY_WITH_TIMEOUT(job->started == 1 && toolsLeft() == 2, 30000);
-            QElapsedTimer timer;
-            timer.start();
-            if (how == "destroy")
-                job.reset();
-            else
-                how == "cancel" ? job->thread.cancel() : job->thread.stop();
+            const QDeadlineTimer deadline(how == "stop" ? 1000 : 10000);
+            how == "destroy" ? job.reset() : how == "cancel" ? job->thread.cancel() : job->thread.stop();
             QVERIFY(!job || job->thread.wait(60000));
-            QVERIFY2(how == "cancel" || timer.elapsed() < (job ? 1000 : 10000), qPrintable(QString("%1 ms").arg(timer.elapsed())));
+            QVERIFY2(how == "cancel" || !deadline.hasExpired(), qPrintable(how + " not prompt"));
             QCOMPARE(toolsLeft(), 0);
-            if (!job)
-                break;
-            QCOMPARE(job->log, QStringList{"0/3 0/1"});
+            QCOMPARE(job ? job->log : QStringList(), job ? QStringList{"0/3 0/1"} : QStringList());
             QCOMPARE(QFile::exists(out[0]), how == "cancel");
             if (how == "stop") {
                 QVERIFY(QFile::remove(path("tools/convert")));
@@ -276,8 +262,7 @@ private slots:
         const QStringList missing = QStringList(sources).replaceInStrings("source2", "gone");
         QCOMPARE(Job(missing, out.mid(0, 4), plan(4, 1)).run(),
                  QStringList({"0/4 0/1", "1/4 0/1", "2/4 0/1", "aborted 1 " + missing[2]}));
-        QVERIFY(QFile::exists(out[0]) && QFile::exists(out[1]) && !QFile::exists(out[2]) && !QFile::exists(out[3]));
-
+        QCOMPARE(written(), QString("01"));
         QVERIFY(TestTools::writeFile(path("blocker"), "a file, not a folder\n") && QDir().mkdir(path("sub")));
         QVERIFY(QFile::link(sources[1], path("link.ppm")));
         const QStringList blocked = {path("blocker/out0.img"), path("blocker/out1.img")};
@@ -289,14 +274,15 @@ private slots:
             QFile::remove(out[0]);
             QCOMPARE(Job(sources, aliased, plan(3, 1), 0, format).run(),
                      QStringList({"0/3 0/1", "1/3 0/1", "aborted 0 " + aliased[1]}));
-            QVERIFY(QFile::exists(out[0]) && !QFile::exists(out[2]));
+            QCOMPARE(written(), QString("01"));
             QCOMPARE(TestTools::readFile(sources[1]), before);
         }
     }
 
     // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x 11000
     // pixels ends the run with a report naming it, before any operation and with nothing allocated for it;
-    // so does a size whose accumulator the memory cannot hold.
+    // so does a size whose accumulator the memory cannot hold (40000 x 16000 x 3 samples fit the sample
+    // count but take 7.7 GB, beyond a 4 GB address space; the sanitizers need more than that for themselves).
     void firstSourceUnusable()
     {
         makeSources(2);
@@ -310,23 +296,20 @@ private slots:
             QCOMPARE(Job(first, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + first.value(0)});
         getrusage(RUSAGE_SELF, &after);
         QVERIFY2(after.ru_maxrss - before.ru_maxrss < 200 * 1024, qPrintable(QString::number(after.ru_maxrss)));
-        for (const char *answer : {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6", "100000::100000::16::srgb"}) {
-            QVERIFY(sandbox->addTool("identify", QString("printf '%1'").arg(answer)));
-            QVERIFY2(Job(sources, out.mid(0, 1), plan(2, 0)).run() == QStringList{"aborted 1 " + sources[0]}, answer);
-        }
-        QVERIFY(!QFile::exists(out[0]));
-#if defined(Q_OS_UNIX) && !defined(__SANITIZE_ADDRESS__) && !__has_feature(address_sanitizer) \
-    && !defined(__SANITIZE_THREAD__) && !__has_feature(thread_sanitizer) // the sanitizers need more address space
-        // 40000 x 16000 x 3 samples fit the sample count but take 7.7 GB, beyond a 4 GB address space.
-        QVERIFY(sandbox->addTool("identify", "printf '40000::16000::16::srgb'"));
-        rlimit previous;
+        QStringList answers = {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6", "100000::100000::16::srgb"};
+        rlimit previous, limited;
         QCOMPARE(getrlimit(RLIMIT_AS, &previous), 0);
-        const rlimit limited = {rlim_t(4) << 30, previous.rlim_max};
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        limited = {rlim_t(4) << 30, previous.rlim_max};
         QCOMPARE(setrlimit(RLIMIT_AS, &limited), 0);
-        const QStringList reports = Job(sources, out.mid(0, 1), plan(2, 0)).run();
-        QCOMPARE(setrlimit(RLIMIT_AS, &previous), 0);
-        QCOMPARE(reports, QStringList{"aborted 1 " + sources[0]});
+        answers << "40000::16000::16::srgb";
 #endif
+        for (const QString &answer : answers) {
+            QVERIFY(sandbox->addTool("identify", QString("printf '%1'").arg(answer)));
+            QCOMPARE(Job(sources, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + sources[0]});
+        }
+        QCOMPARE(setrlimit(RLIMIT_AS, &previous), 0);
+        QCOMPARE(written(), QString());
     }
 };
 
