@@ -87,10 +87,8 @@ class TestExecuteThread : public QObject
     {
         for (int k = sources.size(); k < n; ++k) {
             sources << path(QString("source%1.ppm").arg(k));
-            const QString x = QString::number(k % 4);
-            sandbox->convert({"-seed", QString::number(k), "-size", size, "xc:", "-fx", "rand()", "-fill", "black",
-                              "-draw", "point " + x + ",0", "-fill", "white", "-draw", "point " + x + ",1", "-depth",
-                              "16", sources.last()});
+            sandbox->convert({"-seed", QString::number(k), "-size", size, "xc:", "-fx", "rand()", "-draw",
+                              QString("fill black point %1,0 fill white point %1,1").arg(k % 4), "-depth", "16", sources.last()});
             sourceSamples << readWithImageMagick({sources.last()});
         }
     }
@@ -241,7 +239,8 @@ private slots:
             QVERIFY(!job || job->thread.wait(60000));
             QVERIFY2(how == "cancel" || !deadline.hasExpired(), qPrintable(how + " not prompt"));
             QCOMPARE(toolsLeft(), 0);
-            QCOMPARE(job ? job->log : QStringList(), job ? QStringList{"0/3 0/1"} : QStringList());
+            if (job)
+                QCOMPARE(job->log, QStringList{"0/3 0/1"});
             QCOMPARE(QFile::exists(out[0]), how == "cancel");
             if (how == "stop") {
                 QVERIFY(QFile::remove(path("tools/convert")));
@@ -251,10 +250,10 @@ private slots:
         }
     }
 
-    // A source missing mid-job, its load failing ahead: one report naming it, at its own operation. In each
-    // file type, a folder that cannot be written (a regular file, which stops root too): the first path,
-    // once that image's operations are done; a destination naming a source under another spelling or
-    // through a link: refused untouched. Earlier images stay.
+    // Each failure ends the run with one report naming its file. A source missing mid-job, its load failing
+    // ahead: at its own operation. In each file type, a folder that cannot be written (a regular file, which
+    // stops root too): the first path, once that image's operations are done; a destination naming a source
+    // under another spelling or through a link: refused untouched. Earlier images stay.
     void failures()
     {
         makeSources(4);
@@ -277,25 +276,22 @@ private slots:
             QCOMPARE(written(), QString("01"));
             QCOMPARE(TestTools::readFile(sources[1]), before);
         }
-    }
 
-    // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x 11000
-    // pixels ends the run with a report naming it, before any operation and with nothing allocated for it;
-    // so does a size whose accumulator the memory cannot hold (40000 x 16000 x 3 samples fit the sample
-    // count but take 7.7 GB, beyond a 4 GB address space; the sanitizers need more than that for themselves).
-    void firstSourceUnusable()
-    {
-        makeSources(2);
+        // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x 11000
+        // pixels ends the run with a report naming it, before any operation and with nothing allocated for it;
+        // so does a size whose accumulator the memory cannot hold (40000 x 16000 x 3 samples fit the sample
+        // count but take 7.7 GB, beyond a 4 GB address space; the sanitizers need more than that for themselves).
+        QVERIFY(QFile::remove(out[0]) && QFile::remove(out[1]));
         QVERIFY(sandbox->convert({"-size", "64x64", "plasma:", path("claims.jpg")}));
         const QByteArray jpeg = TestTools::readFile(path("claims.jpg")); // its start of frame says 11000 x 11000
         QVERIFY(TestTools::writeFile(path("claims.jpg"), QByteArray(jpeg).replace(jpeg.indexOf("\xFF\xC0") + 5, 4, "\x2A\xF8\x2A\xF8"))
                 && TestTools::writeFile(path("notes.ppm"), "not an image\n"));
-        rusage before, after;
-        getrusage(RUSAGE_SELF, &before);
+        rusage start, end;
+        getrusage(RUSAGE_SELF, &start);
         for (const QStringList &first : QList<QStringList>{{path("notes.ppm"), sources[1]}, {path("claims.jpg"), sources[1]}, {}})
             QCOMPARE(Job(first, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + first.value(0)});
-        getrusage(RUSAGE_SELF, &after);
-        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 200 * 1024, qPrintable(QString::number(after.ru_maxrss)));
+        getrusage(RUSAGE_SELF, &end);
+        QVERIFY2(end.ru_maxrss - start.ru_maxrss < 200 * 1024, qPrintable(QString("%1 kB").arg(end.ru_maxrss - start.ru_maxrss)));
         QStringList answers = {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6", "100000::100000::16::srgb"};
         rlimit previous, limited;
         QCOMPARE(getrlimit(RLIMIT_AS, &previous), 0);
