@@ -292,10 +292,10 @@ private slots:
         getrusage(RUSAGE_SELF, &end);
         QVERIFY2(end.ru_maxrss - start.ru_maxrss < 200 * 1024, qPrintable(QString("%1 kB").arg(end.ru_maxrss - start.ru_maxrss)));
         QStringList answers = {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6", "100000::100000::16::srgb"};
-        rlimit previous, limited;
+        rlimit previous;
         QCOMPARE(getrlimit(RLIMIT_AS, &previous), 0);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-        limited = {rlim_t(4) << 30, previous.rlim_max};
+        const rlimit limited = {rlim_t(4) << 30, previous.rlim_max};
         QCOMPARE(setrlimit(RLIMIT_AS, &limited), 0);
         answers << "40000::16000::16::srgb";
 #endif
