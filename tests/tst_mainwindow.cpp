@@ -1,8 +1,11 @@
-// The main window without running jobs: start-up state, settings rows, destination names, Begin's
-// refusals and the language switch.
+// The main window: start-up state, settings rows, destination names, Begin's refusals and the
+// language switch; then real jobs through the worker and ImageMagick: progress and completion, a
+// failed load, Cancel followed by Begin, and closing the window mid-run.
 
 #include "destinationdialog.h"
+#include "executethread.h"
 #include "languagetext.h"
+#include "selectimagesbutton.h"
 #include "testtools.h"
 #include "windowtesthelpers.h"
 
@@ -23,40 +26,110 @@ QStringList items(const QAbstractItemModel *model)
 // once. Without the texts it holds what a language switch must keep.
 QMap<QString, QString> snapshot(const QWidget *root, bool withTexts = true)
 {
-    QMap<QString, QString> state{{QStringLiteral(":title"), withTexts ? root->windowTitle() : QString()}};
-    const QList<QWidget *> widgets = root->findChildren<QWidget *>(QRegularExpression(QStringLiteral("^(?!qt_).")));
-    for (const QWidget *w : widgets) {
+    QMap<QString, QString> state{{":title", withTexts ? root->windowTitle() : QString()}};
+    for (const QWidget *w : root->findChildren<QWidget *>(QRegularExpression("^(?!qt_)."))) {
         QStringList values{w->isHidden() ? "hidden" : "shown", w->isEnabled() ? "enabled" : "disabled"}, texts;
         for (const char *name : {"checked", "currentIndex", "value", "suffix", "minimum", "maximum"})
             values << w->property(name).toString();
-        texts << (w->isWindow() ? w->windowTitle() : QString()) << w->property("title").toString()
-              << w->property("text").toString();
+        texts << (w->isWindow() ? w->windowTitle() : "") << w->property("title").toString() << w->property("text").toString();
         if (auto *view = qobject_cast<const QAbstractItemView *>(w))
             values << items(view->model());
         if (auto *combo = qobject_cast<const QComboBox *>(w))
             texts << items(combo->model());
         values.removeAll(QString());
         texts.removeAll(QString());
-        state.insert(w->objectName(), (withTexts ? values + texts : values).join(QLatin1Char('|')));
+        state.insert(w->objectName(), (withTexts ? values + texts : values).join('|'));
     }
     return state;
 }
 
+// Black, with a white pixel at (k, k) for each bit k of mask: source k has bit k, so the maximum of
+// the sources shows which went in.
+QImage frame(int mask)
+{
+    QImage image(16, 16, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    for (int k = 0; k < 16; ++k)
+        image.setPixel(k, k, (mask >> k) & 1 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    return image;
+}
+
+// While it lives, closes every message box (they are modal) and keeps "title|text|number of buttons";
+// `whileOpen` runs first, inside the box's own event loop.
+struct BoxCatcher : QObject
+{
+    QStringList seen;
+    QTimer timer;
+    explicit BoxCatcher(std::function<void()> whileOpen = {})
+    {
+        connect(&timer, &QTimer::timeout, this, [this, whileOpen] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            seen << box->windowTitle() + '|' + box->text() + '|' + QString::number(box->buttons().size());
+            timer.stop(); // whileOpen may wait in an event loop of its own
+            if (whileOpen)
+                whileOpen();
+            timer.start();
+            box->button(QMessageBox::Ok)->click();
+        });
+        timer.start(20);
+    }
+};
+
+const char Idle[] = "Begin|1|0|0";
+
 } // namespace
 
-class TestMainWindow : public QObject, WindowFixture
+class TestMainWindow : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<TestTools::ToolSandbox> sandbox;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QSignalSpy> finished;
+    QStringList reports; // controls() at each report of a run
+    QList<QUrl> opened;
+
+    template <typename T = QComboBox>
+    T *get(const char *name) const { return child<T>(window.get(), name); }
+    void click(const char *name = "executeButton") const { get<QPushButton>(name)->click(); }
+    ExecuteThread *worker() const { return window->findChild<ExecuteThread *>(); }
     DestinationDialog *dialog() const { return window->findChild<DestinationDialog *>(); }
     QStringList destinations() const { return items(get<QListWidget>("destinationImages")->model()); }
-    QStringList choose(const QString &folder, int count, bool newFolder = true)
+    QString output(int i) const { return sandbox->filePath(QString("out/output%1.png").arg(i, 4, 10, QChar('0'))); }
+    // Sets combo box indexes, check boxes and spin box values, in order.
+    void set(const QList<QPair<const char *, int>> &settings) const
+    {
+        for (const auto &setting : settings) {
+            QWidget *w = get<QWidget>(setting.first);
+            w->setProperty(qobject_cast<QComboBox *>(w) ? "currentIndex" : qobject_cast<QCheckBox *>(w) ? "checked" : "value",
+                           setting.second);
+        }
+    }
+    // Sources as the chooser sends them: the new folder (unless it stayed the same), the files, their number.
+    QStringList choose(const QString &folder, const QStringList &files, bool newFolder = true) const
+    {
+        auto *button = get<SelectImagesButton>("sourceImagesButton");
+        if (newFolder)
+            emit button->pathChanged(folder);
+        emit button->selected(files);
+        emit button->inputCountChanged(files.size());
+        return files;
+    }
+    QStringList choose(const QString &folder, int count, bool newFolder = true) const
     {
         QStringList files;
         for (int i = 0; i < count; ++i)
             files << QStringLiteral("%1/frame%2.png").arg(folder).arg(i);
-        chooseSources(folder, files, newFolder);
-        return files;
+        return choose(folder, files, newFolder);
+    }
+    // Begin's text, whether Begin and Cancel are enabled, and the bar: "Begin|1|0|0" when idle.
+    QString controls() const
+    {
+        const auto *begin = get<QPushButton>("executeButton");
+        return QStringLiteral("%1|%2|%3|%4").arg(begin->text()).arg(begin->isEnabled())
+            .arg(get<QPushButton>("cancelButton")->isEnabled()).arg(get<QProgressBar>("progressBar")->value());
     }
     // The labels of an option pair, "label 1|label 2|"; a hidden box or label adds a "-".
     QString rows(const QByteArray &prefix) const
@@ -68,9 +141,62 @@ class TestMainWindow : public QObject, WindowFixture
         }
         return shown;
     }
+    bool sameFrames(const QList<int> &masks) const
+    {
+        for (int i = 0; i < masks.size(); ++i)
+            if (QImage(output(i)).convertToFormat(QImage::Format_RGB32) != frame(masks[i]))
+                return false;
+        return !QFileInfo::exists(output(masks.size()));
+    }
+    // Sources in the sandbox, written as PNG files to "out" under the default name pattern; the controls
+    // are recorded at each report, queued behind the window's own connection. A `convert` stand-in
+    // given runs before the real one.
+    QStringList setUpJob(int frames, int condition, bool openFolder, const QString &convert = QString())
+    {
+        if (!convert.isEmpty() && !(sandbox->addForwardingTool("identify") && sandbox->addForwardingTool("convert", convert)))
+            qFatal("cannot place the stand-in tools");
+        QStringList files;
+        for (int k = 0; k < frames; ++k) {
+            files << sandbox->filePath(QStringLiteral("frame%1.png").arg(k));
+            frame(1 << k).save(files.last());
+        }
+        choose(sandbox->path(), files);
+        set({{"condition", condition}, {"fileType", 1}, {"openDestinationFolder", openFolder}});
+        get<QLineEdit>("destinationFolder")->setText(sandbox->filePath(QStringLiteral("out")));
+        connect(worker(), &ExecuteThread::operationStarted, window.get(), [this] { reports << controls(); });
+        return files;
+    }
+    // Waits until the worker's run has returned and the window has handled its end (queued).
+    bool waitForRunEnd(int runs)
+    {
+        const bool ended = QTest::qWaitFor([&] { return finished->count() >= runs; }, 60000);
+        QTest::qWait(50);
+        return ended && finished->count() == runs && !worker()->isRunning();
+    }
+    void beginThenCancel()
+    {
+        click();
+        QTRY_VERIFY_WITH_TIMEOUT(!get<QPushButton>("executeButton")->isEnabled(), 20000);
+        click("cancelButton");
+    }
+
+public slots:
+    // Completion opens the destination folder through the desktop; the test records it instead.
+    void openUrl(const QUrl &url) { opened << url; }
 
 private slots:
-    void init() { newWindow(); }
+    void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl"); }
+    void init()
+    {
+        window.reset();
+        sandbox.reset(); // first, as it gives back the working folder it took
+        sandbox.reset(new TestTools::ToolSandbox);
+        QVERIFY(sandbox->isValid() && QDir().mkpath(QStringLiteral("out")));
+        window.reset(new MainWindow);
+        window->show();
+        finished.reset(new QSignalSpy(worker(), &QThread::finished));
+        reports.clear(), opened.clear();
+    }
 
     void startState()
     {
@@ -90,7 +216,12 @@ private slots:
             {"sourceImagesButton", "shown|enabled|false|Choose..."}, {"destinationImagesButton", "shown|enabled|false|Choose..."},
             {"executeButton", "shown|enabled|false|Begin"}, {"fileType", "shown|enabled|0|JPG|PNG|8 bits/channel|16 bits/channel"},
             {"openDestinationFolder", "shown|enabled|true|Open destination folder after finishing"},
-            {"DestinationDialog", "hidden|enabled|Name and format of destination images"}};
+            {"DestinationDialog", "hidden|enabled|Name and format of destination images"},
+            {"overwriteNotice", "shown|enabled|All existing files will be overwritten without warning."},
+            {"destinationFolderBox", "shown|enabled|false|Destination folder"}, {"compressionLabel", "shown|enabled|Quality"},
+            {"destinationFolderButton", "shown|enabled|false|Choose..."}, {"compression", "shown|enabled|92|1|100|92"},
+            {"namePatternBox", "shown|enabled|false|Name format of destination files"},
+            {"fileTypeBox", "shown|enabled|false|Type of destination files"}, {"namePattern", "shown|enabled|output****.jpg"}};
         for (auto it = expected.begin(); it != expected.end(); ++it)
             QVERIFY2(state.value(it.key()) == it.value(), qPrintable(it.key() + ": " + state.value(it.key())));
         // The dialog opens without blocking the window.
@@ -101,23 +232,22 @@ private slots:
     void optionRowsAndMean()
     {
         // Values set in hidden rows are kept through every change of the rows; no sources, no destinations.
-        get<QSpinBox>("conditionOption1")->setValue(7);
-        get<QSpinBox>("conditionOption2")->setValue(3);
-        const QString hidden = QStringLiteral("--|--|"), group("Number of images per group|Step between groups|");
+        set({{"conditionOption1", 7}, {"conditionOption2", 3}});
+        const QString hidden = "--|--|", group("Number of images per group|Step between groups|");
         const QStringList conditionRows = {hidden, hidden, group, group, "Number of groups|--|"};
         for (int i : {2, 0, 4, 1, 3, 0}) {
-            get("condition")->setCurrentIndex(i);
+            set({{"condition", i}});
             QCOMPARE(rows("condition") + get<QLabel>("destinationImagesCount")->text() + destinations().join(""),
                      conditionRows[i] + "0");
         }
         const QStringList fadeRows = {hidden, "Percentage of initial images|--|", "Percentage of final images|--|",
                                       "Percentage of initial images|Percentage of final images|"};
         for (int i : {3, 0, 1, 2, 0}) {
-            get("fadeMethod")->setCurrentIndex(i);
+            set({{"fadeMethod", i}});
             QCOMPARE(rows("fadeMethod"), fadeRows[i]);
         }
         choose("/photos", 13);
-        get("condition")->setCurrentIndex(2);
+        set({{"condition", 2}});
         QCOMPARE(destinations().size(), 3); // (13 - 7) / 3 + 1
         for (const char *name : {"detailsLabel", "conditionHelp", "stackMethodHelp", "fadeMethodHelp"})
             QVERIFY2(!get<QLabel>(name)->isVisible(), name);
@@ -126,29 +256,25 @@ private slots:
         // bring the earlier fade back.
         const QStringList before = destinations();
         for (int other : {1, 0}) {
-            get("fadeMethod")->setCurrentIndex(3);
-            get("stackMethod")->setCurrentIndex(2);
-            get("language")->setCurrentIndex(other);
+            set({{"fadeMethod", 3}, {"stackMethod", 2}, {"language", other}});
             QVERIFY(get("fadeMethod")->currentIndex() == 0 && !get("fadeMethod")->isEnabled() && rows("fadeMethod") == hidden);
-            get("stackMethod")->setCurrentIndex(other);
+            set({{"stackMethod", other}});
             QVERIFY(get("fadeMethod")->currentIndex() == 0 && get("fadeMethod")->isEnabled());
         }
         // Stack method, fade and fade percentages leave the list as it was.
-        get("fadeMethod")->setCurrentIndex(1);
-        get<QSpinBox>("fadeMethodOption1")->setValue(70);
+        set({{"fadeMethod", 1}, {"fadeMethodOption1", 70}});
         QCOMPARE(destinations(), before);
     }
 
     void destinationList()
     {
-        get("condition")->setCurrentIndex(1);
+        set({{"condition", 1}});
         choose("/first", 3);
         // Sources from another folder: the folder reaches the list first, with the old number of images.
         QString atFolderChange;
-        QObject context;
-        connect(dialog(), &DestinationDialog::destinationFolderChanged, &context,
-                [&] { atFolderChange = destinations().join(QLatin1Char(' ')); });
+        connect(dialog(), &DestinationDialog::destinationFolderChanged, this, [&] { atFolderChange = destinations().join(' '); });
         const QStringList second = choose("/second", 5);
+        dialog()->disconnect(this);
         QCOMPARE(atFolderChange, QStringLiteral("/second/output0000.jpg /second/output0001.jpg /second/output0002.jpg"));
         QCOMPARE(destinations().last(), QStringLiteral("/second/output0004.jpg"));
         QVERIFY(items(get<QListWidget>("sourceImages")->model()) == second && get<QLabel>("sourceImagesCount")->text() == "5");
@@ -176,8 +302,7 @@ private slots:
     // nothing to save, a missing destination folder, a destination that is a source under another name.
     void beginRefusals()
     {
-        QTemporaryDir folder;
-        const QString dir = QDir(folder.path()).canonicalPath(), among = dir + "/sub/../output0000.jpg";
+        const QString dir = QDir(sandbox->path()).canonicalPath(), among = dir + "/sub/../output0000.jpg";
         const QStringList sources{dir + "/frame0.png", dir + "/output0000.jpg"}; // a re-chosen folder holds an output
         for (const QString &file : sources)
             QVERIFY(TestTools::writeFile(file, "not touched"));
@@ -186,13 +311,11 @@ private slots:
         BoxCatcher catcher;
         QStringList expected("Error|No source images loaded.|1");
         click();
-        chooseSources(dir, sources);
+        choose(dir, sources);
         for (int language : {0, 1}) {
-            get("language")->setCurrentIndex(language);
-            get("condition")->setCurrentIndex(2); // more images per group than sources
-            get<QSpinBox>("conditionOption1")->setValue(5);
+            set({{"language", language}, {"condition", 2}, {"conditionOption1", 5}}); // more per group than sources
             click();
-            get("condition")->setCurrentIndex(0);
+            set({{"condition", 0}});
             for (const char *folder : {"/missing", "/sub/.."}) {
                 get<QLineEdit>("destinationFolder")->setText(dir + folder);
                 click();
@@ -203,7 +326,8 @@ private slots:
         QCOMPARE(catcher.seen, expected);
         QTest::qWait(50);
         QVERIFY(started.count() == 0 && controls() == "Rozpocznij|1|0|0");
-        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList({"frame0.png", "output0000.jpg", "sub"}));
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({"frame0.png", "out", "output0000.jpg", "sub"}));
         for (const QString &file : sources)
             QCOMPARE(TestTools::readFile(file), QByteArray("not touched"));
     }
@@ -212,13 +336,8 @@ private slots:
     {
         // A job set up in every widget, with the dialog open.
         choose("/photos", 9);
-        const QList<QPair<const char *, int>> settings = {
-            {"condition", 3}, {"conditionOption1", 4}, {"conditionOption2", 2}, {"stackMethod", 1}, {"fadeMethod", 3},
-            {"fadeMethodOption1", 30}, {"fadeMethodOption2", 40}, {"fileType", 2}, {"compression", 77}};
-        for (const auto &setting : settings) {
-            QWidget *widget = get<QWidget>(setting.first);
-            widget->setProperty(qobject_cast<QComboBox *>(widget) ? "currentIndex" : "value", setting.second);
-        }
+        set({{"condition", 3}, {"conditionOption1", 4}, {"conditionOption2", 2}, {"stackMethod", 1}, {"fadeMethod", 3},
+             {"fadeMethodOption1", 30}, {"fadeMethodOption2", 40}, {"fileType", 2}, {"compression", 77}});
         click("destinationImagesButton");
         const QMap<QString, QString> english = snapshot(window.get());
         QStringList englishTexts;
@@ -226,14 +345,135 @@ private slots:
             englishTexts << languageText(id);
         // Only texts change: every index, value, list and visibility stays, and no English text is left.
         QMap<QString, QString> values = snapshot(window.get(), false);
-        values[QStringLiteral("language")] = QStringLiteral("shown|enabled|1");
-        get("language")->setCurrentIndex(1);
+        values["language"] = "shown|enabled|1";
+        set({{"language", 1}});
         QCOMPARE(snapshot(window.get(), false), values);
-        const QStringList shown = QStringList(snapshot(window.get()).values()).join('|').split('|');
+        QStringList shown = QStringList(snapshot(window.get()).values()).join('|').split('|');
+        shown << dialog()->findChild<QDialogButtonBox *>()->buttons().first()->text();
         for (const QString &text : englishTexts)
             QVERIFY2(!shown.contains(text), qPrintable(text));
-        get("language")->setCurrentIndex(0);
+        set({{"language", 0}});
         QCOMPARE(snapshot(window.get()), english);
+    }
+
+    // Six sources stacked into one image: the bar follows the operations.
+    void fullJob()
+    {
+        set({{"language", 1}});
+        setUpJob(6, 0, true);
+        // A folder chosen during the run is the one opened at the end; the job keeps its own paths.
+        const QString later = sandbox->filePath(QStringLiteral("later"));
+        connect(worker(), &ExecuteThread::operationStarted, window.get(), [&] {
+            if (reports.size() == 3)
+                get<QLineEdit>("destinationFolder")->setText(later);
+        });
+        // A second press before the first report, with another name pattern, hands the worker nothing.
+        click();
+        get<QLineEdit>("namePattern")->setText("second****.png");
+        click();
+        QVERIFY(waitForRunEnd(1));
+        QStringList expected;
+        for (int op = 0; op < 6; ++op)
+            expected << QString("Przetwarzanie obrazu nr 1 (operacja %1 z 6)...|0|1|%2").arg(op + 1).arg(op * 100 / 6);
+        QCOMPARE(reports, expected);
+        QCOMPARE(controls(), QStringLiteral("Rozpocznij|1|0|100"));
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(later)});
+        QVERIFY(sameFrames({63}) && !QFileInfo::exists(later));
+    }
+
+    void missingSourceAborts()
+    {
+        // Slow loads, so that a job started while a box is open is still running when it closes.
+        const QStringList sources = setUpJob(3, 1, true, "sleep 0.3");
+        const QString missing = sandbox->filePath(QStringLiteral("gone & <1>.png"));
+        choose(QString(), {sources[0], missing, sources[2]}, false);
+        // While the second box is open the failed run ends and a job starts and reports: it is not
+        // that run's to cancel.
+        BoxCatcher catcher([&] {
+            if (catcher.seen.size() < 2)
+                return;
+            QVERIFY(QTest::qWaitFor([&] { return finished->count() == 2; }, 60000));
+            choose(QString(), sources, false);
+            const int before = reports.size();
+            QMetaObject::invokeMethod(window.get(), "execute"); // Begin itself is still disabled
+            QVERIFY(QTest::qWaitFor([&] { return reports.size() > before; }, 60000));
+        });
+        const QString box = QStringLiteral("Error|Error opening image:<br><b>%1</b><br><br>Check if the file exists.<br>"
+                                           "Check your permissions.|1").arg(missing.toHtmlEscaped());
+        click();
+        QVERIFY(waitForRunEnd(1));
+        QTRY_COMPARE(catcher.seen, QStringList(box));
+        QVERIFY2(controls() == Idle && sameFrames({1}) && opened.isEmpty(), qPrintable(controls()));
+        click();
+        QVERIFY(waitForRunEnd(3));
+        QCOMPARE(catcher.seen, QStringList({box, box}));
+        QCOMPARE(controls(), QStringLiteral("Begin|1|0|100"));
+        QVERIFY(sameFrames({1, 3, 7}) && opened.size() == 1);
+    }
+
+    void cancelThenBeginRunsExactlyOneNewJob()
+    {
+        // Slow loads, so that the worker is still busy when Begin follows Cancel; while the marker
+        // exists, the first frame's load (not one running ahead of it) takes it and fails.
+        const QString fail = sandbox->filePath(QStringLiteral("fail"));
+        setUpJob(4, 1, false, QStringLiteral("sleep 1\ncase \"$1\" in *frame0.png) if [ -e %1 ]; then rm %1; exit 1; fi;; esac")
+                                  .arg(TestTools::shellQuote(fail)));
+        QSignalSpy started(worker(), &QThread::started), completed(worker(), &ExecuteThread::completed),
+            aborted(worker(), &ExecuteThread::aborted);
+        BoxCatcher catcher;
+        // A double press before the first report starts one run only.
+        click();
+        beginThenCancel();
+        QCOMPARE(started.count(), 1);
+        // A report the worker sent before it saw the cancel changes nothing.
+        emit worker()->operationStarted(1, 4, 0, 1);
+        QCOMPARE(controls(), QString(Idle));
+        // Begin at once, while the cancelled run still loads: the new job runs once, first image to last.
+        QVERIFY(worker()->isRunning());
+        reports.clear();
+        click();
+        QVERIFY(waitForRunEnd(2));
+        QTest::qWait(300);
+        QCOMPARE(QString("%1 %2 %3").arg(started.count()).arg(finished->count()).arg(completed.count()), "2 2 1");
+        QCOMPARE(reports, QStringList({"Processing image #1 (operation 1 of 1)...|0|1|0", "Processing image #2 (operation 1 of 1)...|0|1|25",
+                                       "Processing image #3 (operation 1 of 1)...|0|1|50", "Processing image #4 (operation 1 of 1)...|0|1|75"}));
+        QCOMPARE(controls(), QStringLiteral("Begin|1|0|100"));
+        QVERIFY(sameFrames({1, 3, 7, 15}) && opened.isEmpty());
+        // The load in progress at Cancel fails afterwards: nothing of the cancelled run reaches the user.
+        QVERIFY(TestTools::writeFile(fail, QByteArray()));
+        beginThenCancel();
+        QVERIFY(waitForRunEnd(3));
+        QTest::qWait(100);
+        QVERIFY(aborted.count() == 1 && !QFileInfo::exists(fail));
+        QCOMPARE(catcher.seen, QStringList());
+        QCOMPARE(controls(), QString(Idle));
+    }
+
+    // Closing ends the tool run and the worker before it returns, and shown again the window is idle;
+    // destroying the window mid-run, without a close, is just as safe.
+    void closingDuringRunStopsWorker()
+    {
+        const QString pids = sandbox->filePath(QStringLiteral("pids")); // the stand-in's process ids
+        setUpJob(3, 0, true, QStringLiteral("echo $$ >> %1\nexec sleep 30").arg(TestTools::shellQuote(pids)));
+        QSignalSpy ended(worker(), &ExecuteThread::completed), aborted(worker(), &ExecuteThread::aborted);
+        for (bool destroy : {false, true}) {
+            QVERIFY(TestTools::writeFile(pids, QByteArray()));
+            click();
+            QTRY_VERIFY_WITH_TIMEOUT(!TestTools::readFile(pids).trimmed().isEmpty(), 20000);
+            // The first load's tool; the next one may already run ahead of it.
+            const QString tool = "/proc/" + QString::fromLatin1(TestTools::readFile(pids).split('\n').first());
+            QVERIFY(QFileInfo::exists(tool));
+            if (destroy) {
+                window.reset();
+                QVERIFY(!QFileInfo::exists(tool));
+                break;
+            }
+            QVERIFY(window->close() && !worker()->isRunning() && !QFileInfo::exists(tool));
+            QTest::qWait(100);
+            window->show();
+            QVERIFY(ended.count() + aborted.count() == 0 && controls() == Idle);
+        }
+        QVERIFY(!QFileInfo::exists(output(0)));
     }
 };
 
