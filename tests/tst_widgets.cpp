@@ -1,3 +1,7 @@
+// The widgets on their own: the source chooser, the preview, the help label and the destination
+// dialog (file type, name selection, folder chooser).
+
+#include "destinationdialog.h"
 #include "imagelistwidget.h"
 #include "languagetext.h"
 #include "selectimagesbutton.h"
@@ -9,8 +13,10 @@
 
 using namespace WidgetTest;
 
+namespace {
+
 // Red with a blue right half, so a preview cropped instead of reduced shows.
-static void writeImage(const QString &path, QSize size)
+void writeImage(const QString &path, QSize size)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::red);
@@ -19,7 +25,7 @@ static void writeImage(const QString &path, QSize size)
 }
 
 // Where the picture landed: the box covered by pixels that are not black.
-static QRect drawnRect(QWidget &widget)
+QRect drawnRect(QWidget &widget)
 {
     const QImage rendered = widget.grab().toImage();
     QRect bounds;
@@ -31,7 +37,7 @@ static QRect drawnRect(QWidget &widget)
 }
 
 // Whether the widget shows a black box with the text centred in dark gray: the preview without a picture.
-static bool showsText(QWidget &widget, const QString &text)
+bool showsText(QWidget &widget, const QString &text)
 {
     // QTEST_MAIN pins new images to 96 dpi; the widget draws its text at the screen's.
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi, false);
@@ -45,17 +51,39 @@ static bool showsText(QWidget &widget, const QString &text)
 }
 
 // Waits until the preview has no decode running or waiting.
-static bool decoded(ThumbnailWidget &preview) { return QTest::qWaitFor([&] { return !preview.findChild<QThread *>(); }, 60000); }
+bool decoded(ThumbnailWidget &preview) { return QTest::qWaitFor([&] { return !preview.findChild<QThread *>(); }, 60000); }
+
+} // namespace
 
 class TestWidgets : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir home;
+    std::unique_ptr<DestinationDialog> dialog;
+    QStringList log; // what the widget under test announced, in order
+
     QString file(const QString &name) const { return home.filePath(name); }
+    template <typename T> T *part(const char *name) const { return dialog->findChild<T *>(QLatin1String(name)); }
+    // Picks a file type; returns what the dialog announced and whether the quality can be set.
+    QStringList select(int type)
+    {
+        log.clear();
+        part<QComboBox>("fileType")->setCurrentIndex(type);
+        return log << (part<QSpinBox>("compression")->isEnabled() ? "quality editable" : "quality greyed");
+    }
 
 private slots:
     void initTestCase() { QVERIFY(home.isValid()); useOwnDialogsAndHome(home.path()); }
+    void init()
+    {
+        dialog.reset(new DestinationDialog);
+        connect(dialog.get(), &DestinationDialog::destinationFolderChanged, [&](const QString &f) { log << "folder " + f; });
+        connect(dialog.get(), &DestinationDialog::namePatternChanged, [&](const QString &p) { log << "pattern " + p; });
+        connect(dialog.get(), &DestinationDialog::formatChanged, [&](int f) { log << "format " + QString::number(f); });
+        connect(dialog.get(), &DestinationDialog::compressionChanged, [&](int q) { log << "quality " + QString::number(q); });
+        log.clear();
+    }
     void cleanup() { setCurrentLanguage(0); }
 
     void sourceChooser()
@@ -63,39 +91,34 @@ private slots:
         for (const char *name : {"A/a1.png", "A/a2.png", "A/a3.jpg", "B/b1.png"})
             QVERIFY(QDir(home.path()).mkpath(QFileInfo(file(name)).path()) && QFile(file(name)).open(QIODevice::WriteOnly));
         SelectImagesButton button;
-        QStringList log, texts;
         connect(&button, &SelectImagesButton::pathChanged, [&](const QString &p) { log << "path " + canonical(p); });
         connect(&button, &SelectImagesButton::selected, [&](const QStringList &f) { log << f.join('|'); });
         connect(&button, &SelectImagesButton::inputCountChanged, [&](int n) { log << QString::number(n); });
-        // Types the names into the chooser in `folder` and accepts, or without a folder cancels;
-        // returns where the chooser opened, then what the button announced.
+        // Types the names into the chooser in `folder` and accepts, or without a folder cancels; returns
+        // where the chooser opened, then its title and filters when cancelled, or what the button announced.
         auto pick = [&](const QString &folder = QString(), const QString &typed = QString()) {
             log.clear();
-            const QString openedIn = clickChooser(button, [&](QFileDialog *dialog) {
-                texts = QStringList(dialog->windowTitle()) + dialog->nameFilters();
-                if (folder.isEmpty())
-                    return dialog->reject();
-                dialog->setDirectory(folder);
-                dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(typed);
-                acceptAsIs(dialog);
-            });
-            return QStringList(openedIn) + log;
+            return QStringList(clickChooser(button, [&](QFileDialog *chooser) {
+                       if (folder.isEmpty()) // left open, it is cancelled
+                           return void(log << chooser->windowTitle() << chooser->nameFilters());
+                       chooser->setDirectory(folder);
+                       chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(typed);
+                       acceptAsIs(chooser);
+                   })) + log;
         };
         const QString start = canonical(home.path()), a = canonical(file("A")), b = canonical(file("B"));
-        QCOMPARE(pick(), QStringList(start));
-        QCOMPARE(texts, QStringList({"Select files", "Images (*.jpeg *.jpg *.png *.tif *.tiff)", "All files (*.*)"}));
+        QCOMPARE(pick(), QStringList({start, "Select files", "Images (*.jpeg *.jpg *.png *.tif *.tiff)", "All files (*.*)"}));
         // A new folder first, then the files in the chooser's order, then their number.
         QCOMPARE(pick(file("A"), "\"a2.png\" \"a1.png\""),
                  QStringList({start, "path " + a, file("A/a2.png") + '|' + file("A/a1.png"), "2"}));
         // The next chooser opens there; the same folder again is no news.
         QCOMPARE(pick(file("A"), "\"a3.jpg\""), QStringList({a, file("A/a3.jpg"), "1"}));
         setCurrentLanguage(1);
-        QCOMPARE(pick(), QStringList(a));
-        QCOMPARE(texts, QStringList({"Wybierz pliki", "Obrazy (*.jpeg *.jpg *.png *.tif *.tiff)", "Wszystkie pliki (*.*)"}));
+        QCOMPARE(pick(), QStringList({a, "Wybierz pliki", "Obrazy (*.jpeg *.jpg *.png *.tif *.tiff)", "Wszystkie pliki (*.*)"}));
         // Files from two folders: the first file's folder counts, not the last's nor the dialog's.
         QCOMPARE(pick(file("A"), '"' + file("B/b1.png") + "\" \"" + file("A/a1.png") + '"'),
                  QStringList({a, "path " + b, file("B/b1.png") + '|' + file("A/a1.png"), "2"}));
-        QCOMPARE(pick(), QStringList(b));
+        QCOMPARE(pick().first(), b);
     }
 
     // The stored preview's size, and where the widget draws it, black all around.
@@ -173,13 +196,72 @@ private slots:
             QTest::mousePress(&label, button);
             QVERIFY(!QApplication::activeModalWidget());
             QTest::mouseRelease(&label, button);
-            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-            QVERIFY(dialog && dialog->windowTitle() == "Pomoc" && label.findChildren<QDialog *>().size() == 1);
-            auto *buttons = dialog->findChild<QDialogButtonBox *>();
-            QVERIFY(dialog->findChild<QLabel *>("tip")->text() == "Use <b>*</b> for digits<br>"
-                    && buttons->standardButtons() == QDialogButtonBox::Ok);
-            buttons->buttons().first()->click();
+            auto *help = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(help && help->windowTitle() == "Pomoc" && label.findChildren<QDialog *>().size() == 1);
+            QCOMPARE(help->findChild<QLabel *>("tip")->text(), QStringLiteral("Use <b>*</b> for digits<br>"));
+            help->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         }
+    }
+
+    void fileTypeAndName()
+    {
+        part<QSpinBox>("compression")->setValue(75);
+        log.clear();
+        // The rewritten pattern is announced before the new format; between the TIFF depths it stays.
+        // The quality is kept through the changes.
+        QCOMPARE(select(1), QStringList({"pattern output****.png", "format 1", "quality greyed"}));
+        QCOMPARE(select(2), QStringList({"pattern output****.tif", "format 2", "quality greyed"}));
+        QCOMPARE(select(3), QStringList({"format 3", "quality greyed"}));
+        QCOMPARE(select(2), QStringList({"format 2", "quality greyed"}));
+        QCOMPARE(select(0), QStringList({"pattern output****.jpg", "format 0", "quality editable"}));
+        // Only the text after the last "." is the extension; without one the typed name is kept.
+        const struct { const char *typed; int type; const char *pattern; } cases[] = {
+            {"night.2024.jpeg", 1, "night.2024.png"}, {"output****", 3, "output****.tif"}, {"", 0, ".jpg"}, {".tif", 1, ".png"}};
+        for (const auto &c : cases) {
+            part<QLineEdit>("namePattern")->setText(c.typed);
+            QCOMPARE(select(c.type).first(), "pattern " + QString(c.pattern));
+        }
+        // Shown, the name is selected without its extension, so typing replaces the name and keeps the
+        // type; Close only hides the dialog.
+        auto *pattern = part<QLineEdit>("namePattern");
+        for (const QString text : {"a.b.tiff", "output"}) { // without a ".", all of it
+            pattern->setText(text);
+            dialog->show();
+            QCOMPARE(pattern->selectedText(), text.left(text.lastIndexOf('.')));
+            dialog->hide();
+        }
+        pattern->setText("output****.jpg");
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QTest::keyClicks(pattern, QStringLiteral("star"));
+        part<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close)->click();
+        QVERIFY(!dialog->isVisible() && dialog->namePattern() == "star.jpg");
+    }
+
+    void folderChooser()
+    {
+        QVERIFY(QDir(home.path()).mkpath("first") && QDir(home.path()).mkpath("second"));
+        auto *button = part<QPushButton>("destinationFolderButton");
+        QString seen; // the chooser's title, and whether it shows folders only, symlinks unresolved
+        auto note = [&](QFileDialog *chooser) {
+            const auto flags = chooser->options() & (QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+            seen = chooser->windowTitle() + '|' + QString::number(flags);
+        };
+        QCOMPARE(clickChooser(*button, note), canonical(home.path()));
+        QCOMPARE(seen, QStringLiteral("Select destination folder|3"));
+        // The source chooser's folder moves the text and where the chooser starts; cancelling changes nothing.
+        dialog->setDestinationFolder(home.filePath("first"));
+        setCurrentLanguage(1);
+        QCOMPARE(clickChooser(*button, note), canonical(home.filePath("first")));
+        QCOMPARE(seen, QString::fromUtf8("Wybierz folder docelowy|3"));
+        QCOMPARE(log, QStringList({"folder " + home.filePath("first")}));
+        // A folder typed by hand is passed on but does not move the chooser.
+        part<QLineEdit>("destinationFolder")->setText(home.filePath("typed"));
+        QCOMPARE(clickChooser(*button), canonical(home.filePath("first")));
+        // A chosen folder is set, announced, and where the next chooser starts.
+        clickChooser(*button, [&](QFileDialog *chooser) { chooser->setDirectory(home.filePath("second")); acceptAsIs(chooser); });
+        QCOMPARE(log.last(), "folder " + home.filePath("second"));
+        QCOMPARE(clickChooser(*button), canonical(home.filePath("second")));
     }
 };
 

@@ -22,7 +22,7 @@ inline void useOwnDialogsAndHome(const QString &home)
 
 // Clicks `button` and hands the file dialog it opens to `act`; a dialog `act` leaves open is
 // cancelled. Returns the canonical folder the dialog opened in, empty if none opened.
-inline QString clickChooser(QAbstractButton &button, const std::function<void(QFileDialog *)> &act = {})
+inline QString clickChooser(QAbstractButton &button, const std::function<void(QFileDialog *)> &act = [](QFileDialog *) {})
 {
     QObject guard; // polls still pending when no dialog opened die with it
     QString startedIn;
@@ -31,8 +31,7 @@ inline QString clickChooser(QAbstractButton &button, const std::function<void(QF
         if (!dialog || !dialog->isVisible())
             return QTimer::singleShot(10, &guard, poll);
         startedIn = canonical(dialog->directory().absolutePath());
-        if (act)
-            act(dialog);
+        act(dialog);
         if (dialog->isVisible()) // cancelled by default, and never left open to hang the test
             dialog->reject();
     };
