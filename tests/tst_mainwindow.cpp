@@ -60,7 +60,7 @@ struct BoxCatcher : QObject
 {
     QStringList seen;
     QTimer timer;
-    explicit BoxCatcher(std::function<void()> whileOpen = {})
+    explicit BoxCatcher(std::function<void()> whileOpen = [] {})
     {
         connect(&timer, &QTimer::timeout, this, [this, whileOpen] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
@@ -68,8 +68,7 @@ struct BoxCatcher : QObject
                 return;
             seen << box->windowTitle() + '|' + box->text() + '|' + QString::number(box->buttons().size());
             timer.stop(); // whileOpen may wait in an event loop of its own
-            if (whileOpen)
-                whileOpen();
+            whileOpen();
             timer.start();
             box->button(QMessageBox::Ok)->click();
         });
@@ -135,10 +134,9 @@ class TestMainWindow : public QObject
     QString rows(const QByteArray &prefix) const
     {
         QString shown;
-        for (const QByteArray &name : {prefix + "Option1", prefix + "Option2"}) {
-            const QLabel *label = get<QLabel>(name + "Label");
-            shown += QString(get<QSpinBox>(name)->isVisible() ? "" : "-") + (label->isVisible() ? "" : "-") + label->text() + '|';
-        }
+        for (const QByteArray &name : {prefix + "Option1", prefix + "Option2"})
+            shown += QString(get<QSpinBox>(name)->isVisible() ? "" : "-") + (get<QLabel>(name + "Label")->isVisible() ? "" : "-")
+                     + get<QLabel>(name + "Label")->text() + '|';
         return shown;
     }
     bool sameFrames(const QList<int> &masks) const
@@ -188,8 +186,7 @@ private slots:
     void initTestCase() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl"); }
     void init()
     {
-        window.reset();
-        sandbox.reset(); // first, as it gives back the working folder it took
+        window.reset(), sandbox.reset(); // first, as the sandbox gives back the working folder it took
         sandbox.reset(new TestTools::ToolSandbox);
         QVERIFY(sandbox->isValid() && QDir().mkpath(QStringLiteral("out")));
         window.reset(new MainWindow);
