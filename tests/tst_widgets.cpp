@@ -218,18 +218,14 @@ private slots:
         // Shown, the name is selected without its extension, so typing replaces the name and keeps the
         // type; Close only hides the dialog.
         auto *pattern = part<QLineEdit>("namePattern");
-        for (const QString text : {"a.b.tiff", "output"}) { // without a ".", all of it
-            pattern->setText(text);
+        for (const QStringList &typed : {QStringList{"a.b.tiff", "star.tiff"}, {"output", "star"}}) { // without a ".", all of it
+            pattern->setText(typed[0]);
             dialog->show();
-            QCOMPARE(pattern->selectedText(), text.left(text.lastIndexOf('.')));
-            dialog->hide();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+            QTest::keyClicks(pattern, QStringLiteral("star"));
+            part<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close)->click();
+            QVERIFY(!dialog->isVisible() && dialog->namePattern() == typed[1]);
         }
-        pattern->setText("output****.jpg");
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-        QTest::keyClicks(pattern, QStringLiteral("star"));
-        part<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close)->click();
-        QVERIFY(!dialog->isVisible() && dialog->namePattern() == "star.jpg");
     }
 
     void folderChooser()
