@@ -216,14 +216,18 @@ private slots:
             QCOMPARE(select(c.type).first(), "pattern " + QString(c.pattern));
         }
         // Shown, the name is selected without its extension, so typing replaces the name and keeps the
-        // type; Close only hides the dialog.
+        // type; Close, named by the dialog itself whether or not Qt's own catalogues are there, only hides it.
+        setCurrentLanguage(1);
+        dialog->updateLanguage();
         auto *pattern = part<QLineEdit>("namePattern");
+        auto *close = part<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close);
+        QCOMPARE(close->text(), QString::fromUtf8("Zamknij"));
         for (const QStringList &typed : {QStringList{"a.b.tiff", "star.tiff"}, {"output", "star"}}) { // without a ".", all of it
             pattern->setText(typed[0]);
             dialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
             QTest::keyClicks(pattern, QStringLiteral("star"));
-            part<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close)->click();
+            close->click();
             QVERIFY(!dialog->isVisible() && dialog->namePattern() == typed[1]);
         }
     }
