@@ -48,8 +48,7 @@ public:
     {
         const QString file = filePath("tools/" + name);
         return QDir(path()).mkpath("tools") && writeFile(file, ("#!/bin/sh\n" + body + '\n').toUtf8())
-               && QFile::setPermissions(file, QFile::permissions(file) | QFileDevice::ExeOwner | QFileDevice::ExeGroup
-                                                  | QFileDevice::ExeOther);
+               && QFile::setPermissions(file, QFileDevice::Permissions(0x7755)); // rwxr-xr-x
     }
 
     // A stand-in that runs the given shell lines, then hands the call on to the real tool.

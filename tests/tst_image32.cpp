@@ -59,7 +59,7 @@ private slots:
             QCOMPARE(thrownType(size.width(), size.height(), 48), int(Image32Exception::ReadFailed));
     }
 
-    void combineWrapsAndUsesTheOverlapAndChannelRules()
+    void arithmeticWrapsTruncatesAndFollowsOverlapAndChannelRules()
     {
         // Random 32-bit samples: half have the top bit set (a signed comparison shows) and half the sums
         // wrap. Alpha takes part like any other sample. No length is a multiple of the 16-sample block.
@@ -97,16 +97,13 @@ private slots:
         QCOMPARE(combined(rgb, V(6, 0), &Image32::add, with(rgba, {1, 2, 3, 4, 5, 6, 7, 8})), (V{1, 2, 3, 5, 6, 7}));
         QCOMPARE(combined(rgba, {0, 0, 0, 99, 0, 0, 0, 99}, &Image32::darken, rgb), (V{0, 0, 0, 3, 0, 0, 0, 7}));
         QCOMPARE(combined(gray, V(2, 0), &Image32::lighten, rgb), (V{1, 5}));
-    }
 
-    void divideTruncatesAndFillInvertCoverEverySample()
-    {
         // A divisor below 1 keeps the low 32 bits of the 64-bit quotient; a quotient past 64 bits saturates;
         // divisors without a meaningful result leave the image alone instead of producing garbage.
         const std::pair<double, V> divisions[] = {{3.0, {0, 0, 1431655765, 21845}}, {2.0, {0, 1, 0x7FFFFFFFu, 32767}},
             {0.5, {2, 4, 0xFFFFFFFEu, 0x1FFFE}}, {1e-300, V(4, 0xFFFFFFFFu)}, {0.0, {1, 2, 0xFFFFFFFFu, 65535}},
             {-2.0, {1, 2, 0xFFFFFFFFu, 65535}}, {qQNaN(), {1, 2, 0xFFFFFFFFu, 65535}}};
-        Image32 image(4, 1, 16), rgba(2, 1, 32), eight(1, 1, 32);
+        Image32 image(4, 1, 16), eight(1, 1, 32);
         for (const auto &[divisor, expected] : divisions) {
             with(image, {1, 2, 0xFFFFFFFFu, 65535}).divide(divisor);
             QCOMPARE(samplesOf(image), expected);
