@@ -166,8 +166,6 @@ std::unique_ptr<Image32> ExecuteThread::createAccumulator()
     return accumulator;
 }
 
-// Every image's operations, fixed before the first one starts. A source that stays with another
-// weight counts as removed with its old weight and as added with its new one.
 // The load of every operation of the job, in order.
 QVector<LoadQueue::Request> ExecuteThread::loadRequests(const QVector<ImageUpdate> &updates) const
 {
@@ -192,8 +190,9 @@ int ExecuteThread::loadsAhead(const Image32 &accumulator) const
 // The operations of one image, each observing a cancel or stop first. False when the run ends.
 bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads)
 {
-    // A new accumulator is all zeros already: the first image's refill would only touch every page.
-    if (update.refill && (image > 0 || stackMethod == Darken))
+    // A new accumulator holds its method's starting value already: the first image's refill would
+    // only pass over every sample again.
+    if (update.refill && image > 0)
         accumulator.fill(stackMethod == Darken ? 65535u : 0u);
     const int total = update.operations.size();
     for (int k = 0; k < total; ++k) {

@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
 
 using image32detail::splitOptions;
