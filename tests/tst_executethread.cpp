@@ -16,9 +16,14 @@ namespace {
 
 const int Width = 6, Height = 4, SampleCount = Width * Height * 3;
 
+StackSettings settings(int n, int condition, int g = 1, int s = 1, int fade = 0, int p1 = 50, int p2 = 50)
+{
+    return StackSettings{n, condition, g, s, fade, p1, p2};
+}
+
 StackPlan plan(int n, int condition, int g = 1, int s = 1, int fade = 0, int p = 50)
 {
-    return buildStackPlan(StackSettings{n, condition, g, s, fade, p, p});
+    return buildStackPlan(settings(n, condition, g, s, fade, p, p));
 }
 
 // A job in its worker thread. Its signals are logged from there (direct connections) and read once it has
@@ -130,9 +135,6 @@ private slots:
     {
         QTest::addColumn<StackSettings>("input");
         QTest::addColumn<QString>("expected");
-        const auto settings = [](int n, int condition, int g = 1, int s = 1, int fade = 0, int p1 = 50, int p2 = 50) {
-            return StackSettings{n, condition, g, s, fade, p1, p2};
-        };
         for (int condition = 0; condition <= 4; ++condition)
             QTest::addRow("n = 0, condition %d", condition) << settings(0, condition) << "";
         QTest::newRow("groups g = n") << settings(10, 2, 10, 3) << "0 1 2 3 4 5 6 7 8 9";

@@ -195,12 +195,10 @@ class TestMainWindow : public QObject
     // folder (the destination names follow from these) and the list.
     static QStringList choice(const MainWindow &window)
     {
-        QStringList state{child<QLabel>(&window, "sourceImagesCount")->text(),
-                          child<SelectImagesButton>(&window, "sourceImagesButton")->path(),
-                          window.findChild<DestinationDialog *>()->destinationFolder()};
-        for (const QListWidgetItem *item : child<QListWidget>(&window, "sourceImages")->findItems("", Qt::MatchContains))
-            state << item->text();
-        return state;
+        return QStringList{child<QLabel>(&window, "sourceImagesCount")->text(),
+                           child<SelectImagesButton>(&window, "sourceImagesButton")->path(),
+                           window.findChild<DestinationDialog *>()->destinationFolder()}
+               + items(child<QListWidget>(&window, "sourceImages")->model());
     }
 
     // Drags `paths` over the source list and drops them; returns whether the list took the drag.
