@@ -1,14 +1,19 @@
 // The worker and the plan it follows: which sources each destination image stacks at which weights, the
-// operations and loads of real jobs, the files they write, cancel, stop and failures.
+// operations and loads of real jobs, the files they write, cancel, stop and failures. Then the batch
+// front end, which must write the worker's own bytes, refuse bad input and stop at a signal.
 
 #include "executethread.h"
+#include "stackjob.h"
 #include "testtools.h"
 
 #include <QImageReader>
 #include <QtTest>
 
+#include <csignal>
+
 #include <sys/resource.h>
 
+using TestTools::readFile;
 typedef QVector<quint16> Samples;
 Q_DECLARE_METATYPE(StackSettings)
 
@@ -35,6 +40,11 @@ struct Job
     std::atomic_int started{0};
 
     Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0, int format = 3)
+        : Job(StackJob{sources, outputs, plan, method, format, 37}) // the JPEG quality
+    {
+    }
+
+    explicit Job(const StackJob &job)
     {
         QObject::connect(&thread, &ExecuteThread::operationStarted, [this](int i, int n, int k, int total) {
             log << QString("%1/%2 %3/%4").arg(i).arg(n).arg(k).arg(total);
@@ -43,7 +53,7 @@ struct Job
         QObject::connect(&thread, &ExecuteThread::completed, [this] { log << "completed"; });
         QObject::connect(&thread, &ExecuteThread::aborted,
                          [this](bool open, const QString &file) { log << QString("aborted %1 %2").arg(int(open)).arg(file); });
-        thread.setJob(StackJob{sources, outputs, plan, method, format, 37}); // the JPEG quality
+        thread.setJob(job);
     }
 
     QStringList run() { thread.start(); return thread.wait(300000) ? log : QStringList{"did not end"}; }
@@ -57,6 +67,7 @@ class TestExecuteThread : public QObject
 
     QScopedPointer<TestTools::ToolSandbox> sandbox;
     QStringList sources, out;
+    QString printed, errors; // what the last run of the batch front end printed
     QList<Samples> sourceSamples;
 
     QString path(const QString &name) const { return sandbox->filePath(name); }
@@ -70,7 +81,7 @@ class TestExecuteThread : public QObject
     // Stand-in tools of the run still there (or never reaped) once it has ended.
     int toolsLeft() const
     {
-        const QStringList pids = QString(TestTools::readFile(path("pids.log"))).split('\n', Qt::SkipEmptyParts);
+        const QStringList pids = QString(readFile(path("pids.log"))).split('\n', Qt::SkipEmptyParts);
         return int(std::count_if(pids.begin(), pids.end(), [](const QString &pid) { return QFile::exists("/proc/" + pid); }));
     }
 
@@ -116,7 +127,51 @@ class TestExecuteThread : public QObject
         return int(method == 2 ? folded / weights : folded);
     }
 
+    static QString counted(int n, const QString &noun) { return QString("%1 %2%3").arg(n).arg(noun, n == 1 ? "" : "s"); }
+    // Every entry of a folder, hidden ones too: a leftover temporary file shows here.
+    static QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
+
+    // Runs the real executable in the sandbox folder, so that ./tools is looked at; returns its exit status.
+    // A signal goes in once a stand-in tool has written its process id.
+    int stack(const QStringList &arguments, const QByteArray &input = {}, int signalNumber = 0)
+    {
+        QProcess process;
+        process.start(VELUMEN_STACK, arguments);
+        process.write(input);
+        process.closeWriteChannel();
+        if (signalNumber && QTest::qWaitFor([&] { return !readFile(path("tool.pid")).isEmpty(); }, 30000))
+            ::kill(process.processId(), signalNumber);
+        // A stand-in tool stopped by a signal would otherwise end only at the tools' 30 s time limit.
+        const bool ended = process.waitForFinished(signalNumber ? 15000 : 120000)
+            && process.exitStatus() == QProcess::NormalExit;
+        printed = process.readAllStandardOutput();
+        errors = process.readAllStandardError();
+        return ended ? process.exitCode() : -1;
+    }
+
+    // The batch front end's sources, in a folder whose natural order is not the order of the names'
+    // characters, beside what a folder's sources leave out: other files and subfolders.
+    void makeNight()
+    {
+        QVERIFY(QDir(path("night")).mkpath("later"));
+        for (const char *name : {"frame1.jpg", "frame2.png", "Frame3.TIF", "frame9.jpeg", "frame10.png",
+                                 "frame11.tiff", "later/frame0.jpg", "notes.txt"}) {
+            sources << path(QString("night/") + name);
+            QVERIFY(sandbox->convert({"-size", "40x30", "-seed", QString::number(sources.size()), "plasma:",
+                                      sources.last()}));
+        }
+        sources = sources.mid(0, 6);
+        QVERIFY(TestTools::writeFile(path("list.txt"), sources.join('\n').toUtf8()));
+    }
+
 private slots:
+    // The batch front end runs with no display at all.
+    void initTestCase()
+    {
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            qunsetenv(name);
+    }
+
     void init()
     {
         sandbox.reset(new TestTools::ToolSandbox); // the bridge runs stand-ins from its "tools" folder
@@ -254,7 +309,7 @@ private slots:
         QCOMPARE(Job(sources, out.mid(0, stackPlan.size()), stackPlan, method).run(), expected << "completed");
 
         // Loads run ahead of their operations, so they are compared as one sorted list.
-        const QString log = TestTools::readFile(path("loads.log"));
+        const QString log = readFile(path("loads.log"));
         QCOMPARE(sorted(QString(log).remove(QRegularExpression("[^\\n]*source|\\.ppm [^\\n]*\\n"))), planned);
         QMap<QString, int> weighting; // its keys sorted, without repeats
         for (auto m = QRegularExpression(" -function Polynomial (\\S+) -endian LSB rgb:-\n").globalMatch(log); m.hasNext();)
@@ -284,7 +339,7 @@ private slots:
             QCOMPARE(Job(sources, {out[seed]}, plan(5, 0, 1, 1, 1, 100), 2).run().last(), QString("completed"));
         }
         qSetGlobalQHashSeed(-1);
-        QVERIFY2(TestTools::readFile(out[1]) == TestTools::readFile(out[2]), "the mean depends on the set's order");
+        QVERIFY2(readFile(out[1]) == readFile(out[2]), "the mean depends on the set's order");
     }
 
     // Each file type index writes its own format, whatever the name's suffix, and JPEG with the quality
@@ -353,7 +408,7 @@ private slots:
         QVERIFY(TestTools::writeFile(path("blocker"), "a file, not a folder\n") && QDir().mkdir(path("sub")));
         QVERIFY(QFile::link(sources[1], path("link.ppm")));
         const QStringList blocked = {path("blocker/out0.img"), path("blocker/out1.img")};
-        const QByteArray before = TestTools::readFile(sources[1]);
+        const QByteArray before = readFile(sources[1]);
         for (int format = 0; format < 4; ++format) {
             QCOMPARE(Job(sources, blocked, plan(3, 2, 2, 1), 0, format).run(),
                      QStringList({"0/2 0/2", "0/2 1/2", "aborted 0 " + blocked[0]}));
@@ -362,7 +417,7 @@ private slots:
             QCOMPARE(Job(sources, aliased, plan(3, 1), 0, format).run(),
                      QStringList({"0/3 0/1", "1/3 0/1", "aborted 0 " + aliased[1]}));
             QCOMPARE(written(), QString("01"));
-            QCOMPARE(TestTools::readFile(sources[1]), before);
+            QCOMPARE(readFile(sources[1]), before);
         }
 
         // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x 11000
@@ -371,7 +426,7 @@ private slots:
         // count but take 7.7 GB, beyond a 4 GB address space; the sanitizers need more than that for themselves).
         QVERIFY(QFile::remove(out[0]) && QFile::remove(out[1]));
         QVERIFY(sandbox->convert({"-size", "64x64", "plasma:", path("claims.jpg")}));
-        const QByteArray jpeg = TestTools::readFile(path("claims.jpg")); // its start of frame says 11000 x 11000
+        const QByteArray jpeg = readFile(path("claims.jpg")); // its start of frame says 11000 x 11000
         QVERIFY(TestTools::writeFile(path("claims.jpg"), QByteArray(jpeg).replace(jpeg.indexOf("\xFF\xC0") + 5, 4, "\x2A\xF8\x2A\xF8"))
                 && TestTools::writeFile(path("notes.ppm"), "not an image\n"));
         rusage start, end;
@@ -394,6 +449,106 @@ private slots:
         }
         QCOMPARE(setrlimit(RLIMIT_AS, &previous), 0);
         QCOMPARE(written(), QString());
+    }
+    void sameFilesAsTheWorker_data()
+    {
+        QTest::addColumn<QString>("row");
+        // The arguments, then the window's values: condition, option 1, option 2, fade, p1, p2, method, format,
+        // quality, pattern. Sources from the folder, unless the arguments name a list (standard input gets one
+        // with "\r\n").
+        QTest::newRow("all") << "-m darken --fade in-out --fade-in 20 --fade-out 60 -f png | 0 1 1 3 20 60 1 1 92 output****.png";
+        QTest::newRow("previous") << "-c previous --fade in --fade-in 40 --quality 40 --from - | 1 1 1 1 40 50 0 0 40 output****.jpg";
+        QTest::newRow("groups") << "--from list.txt -c groups -g 4 --fade out --fade-out 30 -p g**.tif | 2 4 1 2 30 50 0 2 92 g**.tif";
+        QTest::newRow("loop, mean") << "--condition=loop -g 4 -s 2 -m mean -f tiff16 -p l_***_*.tif | 3 4 2 0 50 50 2 3 92 l_***_*.tif";
+        QTest::newRow("disjoint, mean") << "-c disjoint -n 3 -g 5 -m mean -p m*.PNG | 4 3 1 0 50 50 2 1 92 m*.PNG";
+    }
+
+    // The dry run lists the plan with the worker's own load counts, and the run writes the worker's bytes.
+    void sameFilesAsTheWorker()
+    {
+        QFETCH(QString, row);
+        makeNight();
+        const QString arguments = row.section(" | ", 0, 0), values = row.section(" | ", 1);
+        const QStringList options = (arguments + (arguments.contains("--from") ? "" : " night")).split(' ');
+        const QByteArray list = sources.join("\r\n").toUtf8() + "\n\n";
+        QTemporaryDir direct, viaStack;
+        auto v = [&](int k) { return values.section(' ', k, k).toInt(); };
+        const StackJob job = buildStackJob(sources, {int(sources.size()), v(0), v(1), v(2), v(3), v(4), v(5)},
+                                           direct.path(), NamePattern(values.section(' ', 9)), v(6), v(7), v(8));
+        const int images = job.destinationImages.size();
+        QVector<int> loads(images);
+        const QStringList log = Job(job).run(); // "image/images operation/operations"
+        QCOMPARE(log.last(), QString("completed"));
+        for (const QString &report : log.mid(0, log.size() - 1))
+            loads[report.section('/', 0, 0).toInt()] = report.section('/', 2).toInt();
+
+        QStringList plan{counted(images, "destination image")};
+        for (int i = 0; i < images; ++i) {
+            QList<QPair<int, double>> pairs = job.stackPlan[i].values();
+            std::sort(pairs.begin(), pairs.end());
+            plan << path("night/" + QFileInfo(job.destinationImages[i]).fileName()) + '\t' + counted(loads[i], "load");
+            for (const auto &pair : pairs)
+                plan.last() += QString("\t%1 (%2)").arg(sources[pair.first]).arg(pair.second, 0, 'g', 6);
+        }
+        plan << counted(std::accumulate(loads.cbegin(), loads.cend(), 0), "load") + " in all" << QString();
+        QVERIFY2(stack(options + QStringList{"--dry-run"}, list) == 0, qPrintable(errors));
+        QCOMPARE(printed.split('\n'), plan);
+        QCOMPARE(entries(path("night")).size(), 8);
+
+        // No progress lines off a terminal.
+        QVERIFY2(stack(options + QStringList{"-o", viaStack.path()}, list) == 0 && errors.isEmpty(), qPrintable(errors));
+        QCOMPARE(printed, counted(images, "image") + " written to " + viaStack.path() + '\n');
+        QCOMPARE(entries(viaStack.path()), entries(direct.path()));
+        for (const QString &name : entries(direct.path()))
+            QVERIFY2(readFile(direct.filePath(name)) == readFile(viaStack.filePath(name)), qPrintable(name));
+    }
+
+    // Usage errors (2) name what is wrong and write nothing; failures (1) name the file and keep the
+    // images written before them.
+    void refusalsAndFailures()
+    {
+        makeNight();
+        QTemporaryDir folder;
+        const QByteArray original = readFile(sources[0]);
+        QVERIFY(TestTools::writeFile(path("broken.gif"), "not an image") && QDir(folder.path()).mkpath("output0002.jpg"));
+        // What the message must show, then the arguments.
+        const QStringList usage{"'x' -x night", "bogus -c bogus night", "'0' -g 0 night", "101 --quality 101 night",
+                                "fade-in --fade-in x night", "gif -f gif night", "mean -m mean --fade in night",
+                                "quality night --quality", "destination -c groups -g 7 night",
+                                "nothere.txt --from nothere.txt", "source", "source ."};
+        const QStringList rows = usage + QStringList{
+            "nothere.jpg -c previous night nothere.jpg", "deeper night -o nothere/deeper",
+            "frame1.jpg -c previous night -p frame*.jpg -o night",
+            "broken.gif -c previous night/frame1.jpg night/frame2.png broken.gif", "output0002.jpg -c loop -g 6 -s 2 night"};
+        for (int k = 0; k < rows.size(); ++k) {
+            QStringList arguments = QStringList{"-o", folder.path()} + rows[k].split(' ');
+            const QString named = arguments.takeAt(2);
+            QVERIFY2(stack(arguments) == (k < usage.size() ? 2 : 1) && errors.contains(named), qPrintable(rows[k] + ": " + errors));
+            // The last two after two images were written, the last one after an image that needed no load.
+            const QStringList written = k < rows.size() - 2 ? QStringList() : QStringList{"output0000.jpg", "output0001.jpg"};
+            QCOMPARE(printed.left(16), QString(written.isEmpty() ? "" : "2 images written"));
+            QCOMPARE(entries(folder.path()), written + QStringList("output0002.jpg"));
+        }
+        QCOMPARE(readFile(sources[0]), original);
+        QVERIFY(stack({"--version"}) == 0 && stack({"--help"}) == 0 && printed.startsWith("Usage: velumen-stack [OPTIONS] SOURCE..."));
+    }
+
+    // SIGINT, SIGTERM or SIGHUP during a load ends the tool at once and leaves no partial file: exit 130.
+    void signalsStopAtOnce()
+    {
+        makeNight();
+        for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+            QTemporaryDir folder;
+            QFile::remove(path("tool.pid"));
+            // Every load after the first image's would outlast the wait for the run's end; one that runs
+            // ahead waits until that image is written.
+            QVERIFY(sandbox->addForwardingTool("convert", QString("case \"$*\" in *frame1.jpg*) ;; *) while [ ! -e "
+                "%1/output0000.jpg ]; do sleep 0.05; done; echo $$ > tool.pid; exec sleep 600;; esac").arg(folder.path())));
+            QVERIFY2(stack({"-c", "previous", "night", "-o", folder.path()}, {}, signalNumber) == 130, qPrintable(errors));
+            QCOMPARE(printed.section(" to ", 0, 0), QString("1 image written"));
+            QCOMPARE(entries(folder.path()), QStringList{"output0000.jpg"});
+            QVERIFY(::kill(readFile(path("tool.pid")).trimmed().toInt(), 0) != 0);
+        }
     }
 };
 
