@@ -39,7 +39,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(ui->destinationImagesButton, &QPushButton::clicked, destinationDialog, &QWidget::show);
     connect(ui->sourceImagesButton, &SelectImagesButton::pathChanged,
             destinationDialog, &DestinationDialog::setDestinationFolder);
-    connect(destinationDialog, &DestinationDialog::destinationFolderChanged, this, &MainWindow::updateDestinationFolder);
+    connect(destinationDialog, &DestinationDialog::destinationFolderChanged, this,
+            &MainWindow::updateDestinationFolder);
     connect(destinationDialog, &DestinationDialog::namePatternChanged, this, &MainWindow::updateNamePattern);
     connect(destinationDialog, &DestinationDialog::formatChanged, this, &MainWindow::updateFormat);
     connect(destinationDialog, &DestinationDialog::compressionChanged, this, &MainWindow::updateCompression);
@@ -261,8 +262,8 @@ void MainWindow::execute()
         return;
     }
 
-    const StackJob job = buildStackJob(sourceImages, settings, destinationFolder, namePattern, stackMethodIndex,
-                                       format, compression);
+    const StackJob job = buildStackJob(sourceImages, settings, destinationFolder, namePattern,
+                                       stackMethodIndex, format, compression);
     if (refuseJob(job))
         return;
 

@@ -105,7 +105,8 @@ QStringList generateFrames(const QString &folder, int count)
                 row[3 * x + 2] = uchar(((x + y) / 16 + f * 7) & 0xFF);
             }
         }
-        const QString file = QDir(folder).filePath(QStringLiteral("frame%1.jpg").arg(f, 3, 10, QLatin1Char('0')));
+        const QString file =
+            QDir(folder).filePath(QStringLiteral("frame%1.jpg").arg(f, 3, 10, QLatin1Char('0')));
         if (!image.save(file, "JPG", 92)) {
             out() << "cannot write " << file << Qt::endl;
             return QStringList();
@@ -306,7 +307,8 @@ JobFigures runOneJob(const QStringList &files, const QString &outputFolder, int 
     const StackPlan plan = buildStackPlan(settings);
     QStringList destinations;
     for (int i = 0; i < plan.size(); ++i)
-        destinations << QDir(outputFolder).filePath(QStringLiteral("out%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
+        destinations
+            << QDir(outputFolder).filePath(QStringLiteral("out%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
 
     ExecuteThread thread;
     JobFigures figures;
@@ -358,14 +360,15 @@ bool compareJob(const QString &title, const QStringList &files, const QString &o
         if (!djpeg.isEmpty())
             decodeSeconds << djpegSeconds(djpeg, files);
         out() << "  round " << round + 1 << ": job " << figures.seconds << " s"
-              << (djpeg.isEmpty() ? QString() : QStringLiteral(", djpeg %1 s").arg(decodeSeconds.last())) << Qt::endl;
+              << (djpeg.isEmpty() ? QString() : QStringLiteral(", djpeg %1 s").arg(decodeSeconds.last()))
+              << Qt::endl;
     }
     const double job = median(jobSeconds);
     out() << "  operations             " << figures.operations << Qt::endl;
     out() << "  seconds (median)       " << job << Qt::endl;
     if (!djpeg.isEmpty())
-        out() << "  djpeg seconds (median) " << median(decodeSeconds) << ", ratio " << job / median(decodeSeconds)
-              << Qt::endl;
+        out() << "  djpeg seconds (median) " << median(decodeSeconds) << ", ratio "
+              << job / median(decodeSeconds) << Qt::endl;
     out() << "  peak memory            " << median(peaks) << " MiB (process), " << median(treePeaks)
           << " MiB (process tree)" << Qt::endl;
     out() << "  load average after     " << loadAverage() << Qt::endl;
@@ -395,8 +398,9 @@ int runJob(const QStringList &arguments)
 
     bool ok = compareJob(QStringLiteral("All images, Lighten only"), files, outputFolder.path(), 0, 0, djpeg,
                          rounds);
-    ok = compareJob(QStringLiteral("All previous images, Lighten only"), files, outputFolder.path(), 1, 0, djpeg,
-                    rounds) && ok;
+    ok = compareJob(QStringLiteral("All previous images, Lighten only"), files, outputFolder.path(), 1, 0,
+                    djpeg, rounds)
+        && ok;
     out() << "largest tool process during the jobs " << toolPeakMemoryMiB() << " MiB" << Qt::endl;
     return ok ? 0 : 1;
 }
@@ -418,8 +422,9 @@ QStringList makeOutputSources(const QString &folder)
         for (int y = 0; y < kind.height; ++y) {
             for (int x = 0; x < kind.width; ++x) {
                 seed = seed * 1664525u + 1013904223u;
-                image.setPixelColor(x, y, QColor::fromRgba64(quint16(seed >> 16), quint16(seed * 7u >> 8),
-                                                            quint16((x * 2000 + y * 900 + seed % 300) & 0xFFFF)));
+                image.setPixelColor(x, y,
+                                    QColor::fromRgba64(quint16(seed >> 16), quint16(seed * 7u >> 8),
+                                                       quint16((x * 2000 + y * 900 + seed % 300) & 0xFFFF)));
             }
         }
         files << QDir(folder).filePath(QStringLiteral("s%1.%2").arg(files.size()).arg(kind.suffix));
@@ -449,15 +454,24 @@ int runOutputs(const QStringList &arguments)
                 QStringList sources = all;
                 if (number % 2)
                     sources.swapItemsAt(0, 3);
-                const StackSettings settings{int(sources.size()), condition[0], condition[1], condition[2], fade, 40, 30};
+                const StackSettings settings{
+                    int(sources.size()), condition[0], condition[1], condition[2], fade, 40, 30};
                 const StackPlan plan = buildStackPlan(settings);
                 const int format = number % 4;
-                const QString jobFolder = folder + QStringLiteral("/job%1-m%2-c%3-%4-%5-f%6-t%7").arg(number, 3, 10, QLatin1Char('0'))
-                    .arg(method).arg(condition[0]).arg(condition[1]).arg(condition[2]).arg(fade).arg(format);
+                const QString jobFolder = folder
+                    + QStringLiteral("/job%1-m%2-c%3-%4-%5-f%6-t%7")
+                          .arg(number, 3, 10, QLatin1Char('0'))
+                          .arg(method)
+                          .arg(condition[0])
+                          .arg(condition[1])
+                          .arg(condition[2])
+                          .arg(fade)
+                          .arg(format);
                 QDir().mkpath(jobFolder);
                 QStringList destinations;
                 for (int i = 0; i < plan.size(); ++i)
-                    destinations << QDir(jobFolder).filePath(QStringLiteral("out%1.%2").arg(i).arg(suffixes[format]));
+                    destinations << QDir(jobFolder).filePath(
+                        QStringLiteral("out%1.%2").arg(i).arg(suffixes[format]));
                 ExecuteThread thread;
                 bool completed = false;
                 QObject::connect(&thread, &ExecuteThread::completed, [&] { completed = true; });
@@ -494,9 +508,12 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QList<Mode> modes{
-        {"load", runLoad, "load [N] [files...]   load and combine N frames (generated 18 MP JPEGs or the files)"},
-        {"job", runJob, "job [N] [files...]    whole jobs through the execute thread beside djpeg of the same frames"},
-        {"outputs", runOutputs, "outputs FOLDER        write the files of a fixed set of jobs, to compare builds"},
+        {"load", runLoad,
+         "load [N] [files...]   load and combine N frames (generated 18 MP JPEGs or the files)"},
+        {"job", runJob,
+         "job [N] [files...]    whole jobs through the execute thread beside djpeg of the same frames"},
+        {"outputs", runOutputs,
+         "outputs FOLDER        write the files of a fixed set of jobs, to compare builds"},
     };
     const QStringList arguments = app.arguments();
     for (const Mode &mode : modes) {

@@ -45,11 +45,13 @@ bool replaceFile(const QString &from, const QString &to)
 bool writeProtected(const QString &file)
 {
 #ifdef Q_OS_WIN
-    const DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(file).utf16()));
+    const DWORD attributes =
+        GetFileAttributesW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(file).utf16()));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 #else
     // The effective user decides, as it would for opening the file.
-    return ::faccessat(AT_FDCWD, QFile::encodeName(file).constData(), W_OK, AT_EACCESS) != 0 && errno != ENOENT;
+    return ::faccessat(AT_FDCWD, QFile::encodeName(file).constData(), W_OK, AT_EACCESS) != 0
+        && errno != ENOENT;
 #endif
 }
 

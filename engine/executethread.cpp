@@ -113,7 +113,8 @@ void ExecuteThread::run()
         const std::unique_ptr<Image32> accumulator = createAccumulator();
         if (!accumulator)
             return;
-        const QVector<ImageUpdate> updates = ImageUpdate::planned(stackPlan, destinationImages.size(), stackMethod);
+        const QVector<ImageUpdate> updates =
+            ImageUpdate::planned(stackPlan, destinationImages.size(), stackMethod);
         resolvedSources.clear();
         for (const QString &source : qAsConst(sourceImages))
             resolvedSources.insert(JobPreflight::resolvedPath(source));
@@ -172,7 +173,8 @@ QVector<LoadQueue::Request> ExecuteThread::loadRequests(const QVector<ImageUpdat
     QVector<LoadQueue::Request> requests;
     for (const ImageUpdate &update : updates) {
         for (const ImageUpdate::Operation &operation : update.operations)
-            requests.append({sourceImages.value(operation.source), weightArguments(operation.weight, stackMethod)});
+            requests.append(
+                {sourceImages.value(operation.source), weightArguments(operation.weight, stackMethod)});
     }
     return requests;
 }

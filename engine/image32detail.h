@@ -16,7 +16,8 @@ void applyPixelDepth(int pixelDepth, qint32 &depth, qint32 &channels);
 // The options text is a list of tool arguments separated by white space.
 QStringList splitOptions(const QString &options);
 // The read tool's arguments for a file (as the tool gets it) at 8 or 16 bits per sample.
-QStringList readArguments(const QString &toolPath, int depth, const QString &options, const QString &channelMap);
+QStringList readArguments(const QString &toolPath, int depth, const QString &options,
+                          const QString &channelMap);
 
 // A buffer for a whole frame, to be released with std::free; null when there is no room.
 void *allocateFrame(size_t bytes, bool zero);

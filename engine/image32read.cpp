@@ -21,7 +21,8 @@ const qint64 IdentifyOutputLimit = 64 * 1024;
 
 } // namespace
 
-QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt, const std::atomic_bool *second)
+QStringList identifyImage(const QString &fileName, const std::atomic_bool *interrupt,
+                          const std::atomic_bool *second)
 {
     // A name that is not an existing file would be read by the tool as a pattern or a frame list.
     if (!QFileInfo(fileName).isFile())
@@ -94,8 +95,9 @@ void Image32::readSamples(const QString &fileName, const QString &options, const
     const ToolInput input(fileName);
     if (input.path().isEmpty())
         throw Image32Exception(Image32Exception::ReadFailed, fileName);
-    ToolRunner runner = ToolRunner::forTool(QStringLiteral("convert"),
-                                            image32detail::readArguments(input.path(), depth, options, channelMap));
+    ToolRunner runner =
+        ToolRunner::forTool(QStringLiteral("convert"),
+                            image32detail::readArguments(input.path(), depth, options, channelMap));
     runner.setInterrupt(interrupt);
 
     // The stream goes straight into the samples, piece by piece.
@@ -111,7 +113,8 @@ void Image32::readSamples(const QString &fileName, const QString &options, const
         qint32 filled = 0;
         runner.setOutputSink([&](const char *data, qint64 size) {
             const qint64 n = std::min<qint64>(size, sampleCount - filled);
-            std::copy(reinterpret_cast<const uchar *>(data), reinterpret_cast<const uchar *>(data) + n, samples + filled);
+            std::copy(reinterpret_cast<const uchar *>(data), reinterpret_cast<const uchar *>(data) + n,
+                      samples + filled);
             filled += qint32(n);
             return true;
         });

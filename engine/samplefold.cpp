@@ -82,7 +82,8 @@ void SampleFold::foldSamples(const uchar *bytes, qint64 count)
         const qint64 column = m_filled % m_streamRow;
         const qint64 run = std::min(count, m_streamRow - column);
         if (row < m_overlapRows && column < m_overlapRow)
-            foldSpan(m_target + row * m_targetRow + column, bytes, std::min(run, m_overlapRow - column), m_operation);
+            foldSpan(m_target + row * m_targetRow + column, bytes, std::min(run, m_overlapRow - column),
+                     m_operation);
         m_filled += run;
         bytes += 2 * run;
         count -= run;

@@ -34,8 +34,8 @@ int digitRunEnd(const QString &s, int from)
 
 QStringList SourceFiles::nameFilters()
 {
-    return {QStringLiteral("*.jpeg"), QStringLiteral("*.jpg"), QStringLiteral("*.png"), QStringLiteral("*.tif"),
-            QStringLiteral("*.tiff")};
+    return {QStringLiteral("*.jpeg"), QStringLiteral("*.jpg"), QStringLiteral("*.png"),
+            QStringLiteral("*.tif"), QStringLiteral("*.tiff")};
 }
 
 bool SourceFiles::isImageName(const QString &path)

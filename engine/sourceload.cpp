@@ -60,8 +60,10 @@ bool SourceLoad::startRead()
     m_input.reset(new ToolInput(m_fileName));
     if (m_input->path().isEmpty())
         return false;
-    m_runner.reset(new ToolRunner(ToolRunner::forTool(
-        QStringLiteral("convert"), image32detail::readArguments(m_input->path(), ReadDepth, m_options, QStringLiteral("rgb")))));
+    m_runner.reset(
+        new ToolRunner(ToolRunner::forTool(QStringLiteral("convert"),
+                                           image32detail::readArguments(m_input->path(), ReadDepth, m_options,
+                                                                        QStringLiteral("rgb")))));
     m_runner->setInterrupt(m_stop, &m_drop);
     return m_runner->start();
 }

@@ -49,10 +49,12 @@ QStringList ToolLocator::find(const QString &toolName, const Places &places)
         return {QDir::toNativeSeparators(tools.absoluteFilePath(frontEnd)), toolName};
 
     for (QString entry : places.searchPath) {
-        if (places.windows && entry.size() > 1 && entry.startsWith(QLatin1Char('"')) && entry.endsWith(QLatin1Char('"')))
+        if (places.windows && entry.size() > 1 && entry.startsWith(QLatin1Char('"'))
+            && entry.endsWith(QLatin1Char('"')))
             entry = entry.mid(1, entry.size() - 2);
         // A relative entry would find whatever the current folder holds.
-        if (entry.isEmpty() || QDir::isRelativePath(entry) || insideAny(entry, places.systemFolders, places.windows))
+        if (entry.isEmpty() || QDir::isRelativePath(entry)
+            || insideAny(entry, places.systemFolders, places.windows))
             continue;
         const QDir folder(entry);
         const bool hasFrontEnd = places.isProgram(folder.filePath(frontEnd));
@@ -87,7 +89,8 @@ QStringList ToolLocator::find(const QString &toolName, const QString &toolsFolde
 #ifdef Q_OS_WIN
     places.windows = true;
     places.searchPath = qEnvironmentVariable("PATH").split(QLatin1Char(';'));
-    places.systemFolders = QStringList{windowsFolder(GetWindowsDirectoryW), windowsFolder(GetSystemDirectoryW)};
+    places.systemFolders =
+        QStringList{windowsFolder(GetWindowsDirectoryW), windowsFolder(GetSystemDirectoryW)};
 #else
     places.searchPath = qEnvironmentVariable("PATH").split(QLatin1Char(':'));
 #endif

@@ -56,10 +56,14 @@ const QList<QStringList> languageTexts = {
         QStringLiteral("16 bits/channel"), // 46
         QStringLiteral("Quality"), // 47
         QStringLiteral("Close"), // 48
-        QStringLiteral("Error opening image:<br><b>%1</b><br><br>Check if the file exists.<br>Check your permissions."), // 49
-        QStringLiteral("Error saving image:<br><b>%1</b><br><br>Check if the destination directory exists.<br>Check your permissions."), // 50
-        QStringLiteral("Cannot write to the destination folder:<br><b>%1</b><br><br>Check if the destination directory exists.<br>Check your permissions."), // 51
-        QStringLiteral("A destination file is one of the source images:<br><b>%1</b><br><br>Choose another destination folder or name format."), // 52
+        QStringLiteral("Error opening image:<br><b>%1</b><br><br>Check if the file exists.<br>Check your "
+                       "permissions."), // 49
+        QStringLiteral("Error saving image:<br><b>%1</b><br><br>Check if the destination directory "
+                       "exists.<br>Check your permissions."), // 50
+        QStringLiteral("Cannot write to the destination folder:<br><b>%1</b><br><br>Check if the destination "
+                       "directory exists.<br>Check your permissions."), // 51
+        QStringLiteral("A destination file is one of the source images:<br><b>%1</b><br><br>Choose another "
+                       "destination folder or name format."), // 52
     },
     {
         QStringLiteral("Szczegóły w pliku <a href=\"#readme\">README.TXT</a>."), // 0
@@ -111,10 +115,14 @@ const QList<QStringList> languageTexts = {
         QStringLiteral("16 bitów/kanał"), // 46
         QStringLiteral("Jakość"), // 47
         QStringLiteral("Zamknij"), // 48
-        QStringLiteral("Błąd w odczycie obrazu:<br><b>%1</b><br><br>Sprawdź, czy plik istnieje.<br>Sprawdź swoje uprawnienia."), // 49
-        QStringLiteral("Błąd w zapisie obrazu:<br><b>%1</b><br><br>Sprawdź, czy folder docelowy istnieje.<br>Sprawdź swoje uprawnienia."), // 50
-        QStringLiteral("Nie można zapisać w folderze docelowym:<br><b>%1</b><br><br>Sprawdź, czy folder docelowy istnieje.<br>Sprawdź swoje uprawnienia."), // 51
-        QStringLiteral("Plik docelowy jest jednym z obrazów źródłowych:<br><b>%1</b><br><br>Wybierz inny folder docelowy lub format nazwy."), // 52
+        QStringLiteral("Błąd w odczycie obrazu:<br><b>%1</b><br><br>Sprawdź, czy plik istnieje.<br>Sprawdź "
+                       "swoje uprawnienia."), // 49
+        QStringLiteral("Błąd w zapisie obrazu:<br><b>%1</b><br><br>Sprawdź, czy folder docelowy "
+                       "istnieje.<br>Sprawdź swoje uprawnienia."), // 50
+        QStringLiteral("Nie można zapisać w folderze docelowym:<br><b>%1</b><br><br>Sprawdź, czy folder "
+                       "docelowy istnieje.<br>Sprawdź swoje uprawnienia."), // 51
+        QStringLiteral("Plik docelowy jest jednym z obrazów źródłowych:<br><b>%1</b><br><br>Wybierz inny "
+                       "folder docelowy lub format nazwy."), // 52
     },
 };
 

@@ -21,7 +21,8 @@ DestinationDialog::DestinationDialog(QWidget *parent)
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     ui->namePatternTip->hide();
 
-    connect(ui->destinationFolder, &QLineEdit::textChanged, this, &DestinationDialog::destinationFolderChanged);
+    connect(ui->destinationFolder, &QLineEdit::textChanged, this,
+            &DestinationDialog::destinationFolderChanged);
     connect(ui->namePattern, &QLineEdit::textChanged, this, &DestinationDialog::namePatternChanged);
     connect(ui->fileType, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &DestinationDialog::formatChanged);
