@@ -33,7 +33,11 @@ inline bool writeFile(const QString &path, const QByteArray &data)
 class ToolSandbox
 {
 public:
-    ToolSandbox() : m_previous(QDir::currentPath()) { m_valid = m_folder.isValid() && QDir::setCurrent(m_folder.path()); }
+    ToolSandbox()
+        : m_previous(QDir::currentPath())
+    {
+        m_valid = m_folder.isValid() && QDir::setCurrent(m_folder.path());
+    }
     ~ToolSandbox() { QDir::setCurrent(m_previous); }
     Q_DISABLE_COPY(ToolSandbox)
 
@@ -54,13 +58,17 @@ public:
     // A stand-in that runs the given shell lines, then hands the call on to the real tool.
     bool addForwardingTool(const QString &name, const QString &before = QString()) const
     {
-        return addTool(name, before + "\nexec " + shellQuote(name == "identify" ? m_identify : m_convert) + " \"$@\"");
+        const QString real = name == "identify" ? m_identify : m_convert;
+        return addTool(name, before + "\nexec " + shellQuote(real) + " \"$@\"");
     }
 
     void removeTools() const { QDir(filePath("tools")).removeRecursively(); }
 
     // Runs the real convert in the sandbox folder; the standard output goes to *output when given.
-    bool convert(const QStringList &arguments, QByteArray *output = nullptr) const { return run(m_convert, arguments, output); }
+    bool convert(const QStringList &arguments, QByteArray *output = nullptr) const
+    {
+        return run(m_convert, arguments, output);
+    }
 
     // True when the program ran to a normal end with status 0.
     static bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)

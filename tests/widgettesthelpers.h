@@ -22,7 +22,8 @@ inline void useOwnDialogsAndHome(const QString &home)
 
 // Clicks `button` and hands the file dialog it opens to `act`; a dialog `act` leaves open is
 // cancelled. Returns the canonical folder the dialog opened in, empty if none opened.
-inline QString clickChooser(QAbstractButton &button, const std::function<void(QFileDialog *)> &act = [](QFileDialog *) {})
+inline QString clickChooser(QAbstractButton &button,
+                            const std::function<void(QFileDialog *)> &act = [](QFileDialog *) {})
 {
     QObject guard; // polls still pending when no dialog opened die with it
     QString startedIn;
