@@ -18,40 +18,45 @@ namespace {
 // Every text of both languages, by number; the placeholders stay for the caller to fill.
 const char *const texts[2][53] = {
     {"See <a href=\"#readme\">README.TXT</a> for details.", "Language", "Source images", "Choose...",
-     "Number of source images:", "Preview", "Match condition for source images", "All images", "All previous images",
-     "Groups of images", "Groups of images (loop)", "Disjoint groups of images", "Stack method", "Lighten only",
-     "Darken only", "Mean", "Fade options", "No fading", "Fade in", "Fade out", "Fade in and out",
-     "Name and format of destination images", "Number of destination images:", "Begin", "Cancel",
-     "Open destination folder after finishing", "Number of images per group", "Step between groups",
-     "Number of groups", "Percentage of initial images", "Percentage of final images",
-     "Processing image #%1 (operation %2 of %3)...", "Error", "No source images loaded.", "No images to be saved.",
-     "Select files", "Images", "All files", "Select destination folder", "Loading image...", "No image selected",
-     "All existing files will be overwritten without warning.", "Destination folder",
-     "Name format of destination files", "Type of destination files", "8 bits/channel", "16 bits/channel", "Quality",
-     "Close", "Error opening image:<br><b>%1</b><br><br>Check if the file exists.<br>Check your permissions.",
-     "Error saving image:<br><b>%1</b><br><br>Check if the destination directory exists.<br>Check your permissions.",
-     "Cannot write to the destination folder:<br><b>%1</b><br><br>Check if the destination directory exists.<br>"
-     "Check your permissions.",
-     "A destination file is one of the source images:<br><b>%1</b><br><br>Choose another destination folder or name "
-     "format."},
+     "Number of source images:", "Preview", "Match condition for source images", "All images",
+     "All previous images", "Groups of images", "Groups of images (loop)", "Disjoint groups of images",
+     "Stack method", "Lighten only", "Darken only", "Mean", "Fade options", "No fading", "Fade in",
+     "Fade out", "Fade in and out", "Name and format of destination images", "Number of destination images:",
+     "Begin", "Cancel", "Open destination folder after finishing", "Number of images per group",
+     "Step between groups", "Number of groups", "Percentage of initial images", "Percentage of final images",
+     "Processing image #%1 (operation %2 of %3)...", "Error", "No source images loaded.",
+     "No images to be saved.", "Select files", "Images", "All files", "Select destination folder",
+     "Loading image...", "No image selected", "All existing files will be overwritten without warning.",
+     "Destination folder", "Name format of destination files", "Type of destination files", "8 bits/channel",
+     "16 bits/channel", "Quality", "Close",
+     "Error opening image:<br><b>%1</b><br><br>Check if the file exists.<br>Check your permissions.",
+     "Error saving image:<br><b>%1</b><br><br>Check if the destination directory exists.<br>Check your "
+     "permissions.",
+     "Cannot write to the destination folder:<br><b>%1</b><br><br>Check if the destination directory "
+     "exists.<br>Check your permissions.",
+     "A destination file is one of the source images:<br><b>%1</b><br><br>Choose another destination "
+     "folder or name format."},
     {"Szczegóły w pliku <a href=\"#readme\">README.TXT</a>.", "Język", "Obrazy źródłowe", "Wybierz...",
      "Liczba obrazów źródłowych:", "Podgląd", "Warunek dopasowania obrazów źródłowych", "Wszystkie obrazy",
      "Wszystkie poprzednie obrazy", "Grupy obrazów", "Grupy obrazów (pętla)", "Rozłączne grupy obrazów",
-     "Metoda składania", "Tylko jaśniejsze", "Tylko ciemniejsze", "Uśrednienie", "Opcje zanikania", "Bez zanikania",
-     "Zanikanie na początku", "Zanikanie na końcu", "Zanikanie na początku i na końcu",
+     "Metoda składania", "Tylko jaśniejsze", "Tylko ciemniejsze", "Uśrednienie", "Opcje zanikania",
+     "Bez zanikania", "Zanikanie na początku", "Zanikanie na końcu", "Zanikanie na początku i na końcu",
      "Nazwa i format obrazów docelowych", "Liczba obrazów docelowych:", "Rozpocznij", "Anuluj",
-     "Otwórz folder docelowy po zakończeniu", "Liczba obrazów na grupę", "Krok pomiędzy grupami", "Liczba grup",
-     "Procent początkowych obrazów", "Procent końcowych obrazów", "Przetwarzanie obrazu nr %1 (operacja %2 z %3)...",
-     "Błąd", "Nie załadowano obrazów źródłowych.", "Nie ma obrazów do zapisania.", "Wybierz pliki", "Obrazy",
-     "Wszystkie pliki", "Wybierz folder docelowy", "Ładowanie obrazu...", "Nie wybrano obrazu",
+     "Otwórz folder docelowy po zakończeniu", "Liczba obrazów na grupę", "Krok pomiędzy grupami",
+     "Liczba grup", "Procent początkowych obrazów", "Procent końcowych obrazów",
+     "Przetwarzanie obrazu nr %1 (operacja %2 z %3)...", "Błąd", "Nie załadowano obrazów źródłowych.",
+     "Nie ma obrazów do zapisania.", "Wybierz pliki", "Obrazy", "Wszystkie pliki", "Wybierz folder docelowy",
+     "Ładowanie obrazu...", "Nie wybrano obrazu",
      "Wszystkie istniejące pliki zostaną nadpisane bez ostrzeżenia.", "Folder docelowy",
-     "Format nazwy plików docelowych", "Typ plików docelowych", "8 bitów/kanał", "16 bitów/kanał", "Jakość", "Zamknij",
+     "Format nazwy plików docelowych", "Typ plików docelowych", "8 bitów/kanał", "16 bitów/kanał", "Jakość",
+     "Zamknij",
      "Błąd w odczycie obrazu:<br><b>%1</b><br><br>Sprawdź, czy plik istnieje.<br>Sprawdź swoje uprawnienia.",
-     "Błąd w zapisie obrazu:<br><b>%1</b><br><br>Sprawdź, czy folder docelowy istnieje.<br>Sprawdź swoje uprawnienia.",
-     "Nie można zapisać w folderze docelowym:<br><b>%1</b><br><br>Sprawdź, czy folder docelowy istnieje.<br>"
-     "Sprawdź swoje uprawnienia.",
-     "Plik docelowy jest jednym z obrazów źródłowych:<br><b>%1</b><br><br>Wybierz inny folder docelowy lub format "
-     "nazwy."}};
+     "Błąd w zapisie obrazu:<br><b>%1</b><br><br>Sprawdź, czy folder docelowy istnieje.<br>Sprawdź swoje "
+     "uprawnienia.",
+     "Nie można zapisać w folderze docelowym:<br><b>%1</b><br><br>Sprawdź, czy folder docelowy "
+     "istnieje.<br>Sprawdź swoje uprawnienia.",
+     "Plik docelowy jest jednym z obrazów źródłowych:<br><b>%1</b><br><br>Wybierz inny folder docelowy lub "
+     "format nazwy."}};
 
 // Red with a blue right half, so a preview cropped instead of reduced shows.
 void writeImage(const QString &path, QSize size)
@@ -83,7 +88,10 @@ bool showsText(QWidget &widget, const QString &text)
 }
 
 // Waits until the preview has no decode running or waiting.
-bool decoded(ThumbnailWidget &preview) { return QTest::qWaitFor([&] { return !preview.findChild<QThread *>(); }, 60000); }
+bool decoded(ThumbnailWidget &preview)
+{
+    return QTest::qWaitFor([&] { return !preview.findChild<QThread *>(); }, 60000);
+}
 
 } // namespace
 
@@ -96,7 +104,10 @@ class TestWidgets : public QObject
     QStringList log; // what the widget under test announced, in order
 
     QString file(const QString &name) const { return home.filePath(name); }
-    template <typename T> T *part(const char *name) const { return dialog->findChild<T *>(QLatin1String(name)); }
+    template <typename T> T *part(const char *name) const
+    {
+        return dialog->findChild<T *>(QLatin1String(name));
+    }
     // Picks a file type; returns what the dialog announced and whether the quality can be set.
     QStringList select(int type)
     {
@@ -106,16 +117,28 @@ class TestWidgets : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY(home.isValid()); useOwnDialogsAndHome(home.path()); }
+    void initTestCase()
+    {
+        QVERIFY(home.isValid());
+        useOwnDialogsAndHome(home.path());
+    }
     void init()
     {
         dialog.reset(new DestinationDialog);
-        connect(dialog.get(), &DestinationDialog::destinationFolderChanged, [&](const QString &f) { log << "folder " + f; });
-        connect(dialog.get(), &DestinationDialog::namePatternChanged, [&](const QString &p) { log << "pattern " + p; });
-        connect(dialog.get(), &DestinationDialog::formatChanged, [&](int f) { log << "format " + QString::number(f); });
-        connect(dialog.get(), &DestinationDialog::compressionChanged, [&](int q) { log << "quality " + QString::number(q); });
+        connect(dialog.get(), &DestinationDialog::destinationFolderChanged,
+                [&](const QString &f) { log << "folder " + f; });
+        connect(dialog.get(), &DestinationDialog::namePatternChanged,
+                [&](const QString &p) { log << "pattern " + p; });
+        connect(dialog.get(), &DestinationDialog::formatChanged,
+                [&](int f) { log << "format " + QString::number(f); });
+        connect(dialog.get(), &DestinationDialog::compressionChanged,
+                [&](int q) { log << "quality " + QString::number(q); });
     }
-    void cleanup() { setCurrentLanguage(0), log.clear(); }
+    void cleanup()
+    {
+        setCurrentLanguage(0);
+        log.clear();
+    }
 
     // English first, Polish, and back: a changed, shifted or missing text, or a table read in the
     // wrong encoding, fails with the number and both texts.
@@ -133,9 +156,11 @@ private slots:
     void sourceChooser()
     {
         for (const char *name : {"A/a1.png", "A/a2.png", "A/a3.jpg", "B/b1.png"})
-            QVERIFY(QDir(home.path()).mkpath(QFileInfo(file(name)).path()) && QFile(file(name)).open(QIODevice::WriteOnly));
+            QVERIFY(QDir(home.path()).mkpath(QFileInfo(file(name)).path())
+                    && QFile(file(name)).open(QIODevice::WriteOnly));
         SelectImagesButton button;
-        connect(&button, &SelectImagesButton::pathChanged, [&](const QString &p) { log << "path " + canonical(p); });
+        connect(&button, &SelectImagesButton::pathChanged,
+                [&](const QString &p) { log << "path " + canonical(p); });
         connect(&button, &SelectImagesButton::selected, [&](const QStringList &f) { log << f.join('|'); });
         connect(&button, &SelectImagesButton::inputCountChanged, [&](int n) { log << QString::number(n); });
         // Types the names into the chooser in `folder` and accepts, or without a folder cancels; returns
@@ -151,14 +176,16 @@ private slots:
                    })) + log;
         };
         const QString start = canonical(home.path()), a = canonical(file("A")), b = canonical(file("B"));
-        QCOMPARE(pick(), QStringList({start, "Select files", "Images (*.jpeg *.jpg *.png *.tif *.tiff)", "All files (*.*)"}));
+        QCOMPARE(pick(), QStringList({start, "Select files", "Images (*.jpeg *.jpg *.png *.tif *.tiff)",
+                                      "All files (*.*)"}));
         // A new folder first, then the files in the chooser's order, then their number.
         QCOMPARE(pick(file("A"), "\"a2.png\" \"a1.png\""),
                  QStringList({start, "path " + a, file("A/a2.png") + '|' + file("A/a1.png"), "2"}));
         // The next chooser opens there; the same folder again is no news.
         QCOMPARE(pick(file("A"), "\"a3.jpg\""), QStringList({a, file("A/a3.jpg"), "1"}));
         setCurrentLanguage(1);
-        QCOMPARE(pick(), QStringList({a, "Wybierz pliki", "Obrazy (*.jpeg *.jpg *.png *.tif *.tiff)", "Wszystkie pliki (*.*)"}));
+        QCOMPARE(pick(), QStringList({a, "Wybierz pliki", "Obrazy (*.jpeg *.jpg *.png *.tif *.tiff)",
+                                      "Wszystkie pliki (*.*)"}));
         // Files from two folders: the first file's folder counts, not the last's nor the dialog's.
         QCOMPARE(pick(file("A"), '"' + file("B/b1.png") + "\" \"" + file("A/a1.png") + '"'),
                  QStringList({a, "path " + b, file("B/b1.png") + '|' + file("A/a1.png"), "2"}));
@@ -184,7 +211,9 @@ private slots:
             const QImage stored = decoded(preview) ? preview.previewImage() : QImage();
             QVERIFY2(stored.size() == c.stored && drawnRect(preview) == c.drawn, c.name);
             // Reduced while decoding, it must still be the whole picture.
-            QVERIFY2(c.size.width() < 4000 || (qRed(stored.pixel(100, 240)) > 200 && qBlue(stored.pixel(540, 240)) > 200), c.name);
+            QVERIFY2(c.size.width() < 4000
+                         || (qRed(stored.pixel(100, 240)) > 200 && qBlue(stored.pixel(540, 240)) > 200),
+                     c.name);
         }
     }
 
@@ -213,7 +242,8 @@ private slots:
         list.setFilenames({file("older.png"), file("newer.png")});
         list.setCurrentRow(0);
         list.setFilenames({file("newer.png")});
-        QVERIFY(decoded(preview) && preview.previewImage().isNull() && showsText(preview, "Nie wybrano obrazu"));
+        QVERIFY(decoded(preview) && preview.previewImage().isNull()
+                && showsText(preview, "Nie wybrano obrazu"));
 
         // A large PNG decodes while the event loop goes on: a timer keeps firing until the picture comes.
         writeImage(file("large.png"), QSize(8000, 6000));
@@ -222,14 +252,16 @@ private slots:
         connect(&timer, &QTimer::timeout, [&] { ticks += preview.previewImage().isNull(); });
         timer.start(5);
         preview.changeImage(file("large.png"));
-        QVERIFY2(decoded(preview) && ticks >= 3 && preview.previewImage().size() == QSize(640, 480), qPrintable(QString::number(ticks)));
+        QVERIFY2(decoded(preview) && ticks >= 3 && preview.previewImage().size() == QSize(640, 480),
+                 qPrintable(QString::number(ticks)));
     }
 
     void tipLabel()
     {
         TipLabel label;
         const QImage icon = label.pixmap(Qt::ReturnByValue).toImage(); // round and blue, from the resources
-        QVERIFY(icon.size() == QSize(12, 12) && qAlpha(icon.pixel(0, 0)) == 0 && qBlue(icon.pixel(2, 6)) > 150);
+        QVERIFY(icon.size() == QSize(12, 12) && qAlpha(icon.pixel(0, 0)) == 0
+                && qBlue(icon.pixel(2, 6)) > 150);
         // Without a tip a click opens nothing.
         QTest::mouseClick(&label, Qt::LeftButton);
         QVERIFY(!QApplication::activeModalWidget() && !label.findChild<QDialog *>());
@@ -259,19 +291,22 @@ private slots:
         QCOMPARE(select(0), QStringList({"pattern output****.jpg", "format 0", "quality editable"}));
         // Only the text after the last "." is the extension; without one the typed name is kept.
         const struct { const char *typed; int type; const char *pattern; } cases[] = {
-            {"night.2024.jpeg", 1, "night.2024.png"}, {"output****", 3, "output****.tif"}, {"", 0, ".jpg"}, {".tif", 1, ".png"}};
+            {"night.2024.jpeg", 1, "night.2024.png"}, {"output****", 3, "output****.tif"}, {"", 0, ".jpg"},
+            {".tif", 1, ".png"}};
         for (const auto &c : cases) {
             part<QLineEdit>("namePattern")->setText(c.typed);
             QCOMPARE(select(c.type).first(), "pattern " + QString(c.pattern));
         }
         // Shown, the name is selected without its extension, so typing replaces the name and keeps the
-        // type; Close, named by the dialog itself whether or not Qt's own catalogues are there, only hides it.
+        // type; Close, named by the dialog itself whether or not Qt's own catalogues are there, only hides
+        // it.
         setCurrentLanguage(1);
         dialog->updateLanguage();
         auto *pattern = part<QLineEdit>("namePattern");
         auto *close = part<QDialogButtonBox>("buttonBox")->button(QDialogButtonBox::Close);
         QCOMPARE(close->text(), QString::fromUtf8("Zamknij"));
-        for (const QStringList &typed : {QStringList{"a.b.tiff", "star.tiff"}, {"output", "star"}}) { // without a ".", all of it
+        // Without a ".", all of the name is selected.
+        for (const QStringList &typed : {QStringList{"a.b.tiff", "star.tiff"}, {"output", "star"}}) {
             pattern->setText(typed[0]);
             dialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
@@ -286,10 +321,13 @@ private slots:
         QVERIFY(QDir(home.path()).mkpath("first") && QDir(home.path()).mkpath("second"));
         auto *button = part<QPushButton>("destinationFolderButton");
         QString seen; // the chooser's title, and 3 if it shows folders only (1) with symlinks unresolved (2)
-        auto note = [&](QFileDialog *d) { seen = d->windowTitle() + '|' + QString::number(d->options() & 3); };
+        auto note = [&](QFileDialog *d) {
+            seen = d->windowTitle() + '|' + QString::number(d->options() & 3);
+        };
         QCOMPARE(clickChooser(*button, note), canonical(home.path()));
         QCOMPARE(seen, QStringLiteral("Select destination folder|3"));
-        // The source chooser's folder moves the text and where the chooser starts; cancelling changes nothing.
+        // The source chooser's folder moves the text and where the chooser starts; cancelling changes
+        // nothing.
         dialog->setDestinationFolder(home.filePath("first"));
         setCurrentLanguage(1);
         QCOMPARE(clickChooser(*button, note), canonical(home.filePath("first")));
@@ -299,7 +337,10 @@ private slots:
         part<QLineEdit>("destinationFolder")->setText(home.filePath("typed"));
         QCOMPARE(clickChooser(*button), canonical(home.filePath("first")));
         // A chosen folder is set, announced, and where the next chooser starts.
-        clickChooser(*button, [&](QFileDialog *chooser) { chooser->setDirectory(home.filePath("second")); acceptAsIs(chooser); });
+        clickChooser(*button, [&](QFileDialog *chooser) {
+            chooser->setDirectory(home.filePath("second"));
+            acceptAsIs(chooser);
+        });
         QCOMPARE(log.last(), "folder " + home.filePath("second"));
         QCOMPARE(clickChooser(*button), canonical(home.filePath("second")));
     }
