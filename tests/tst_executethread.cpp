@@ -39,7 +39,8 @@ struct Job
     QStringList log;
     std::atomic_int started{0};
 
-    Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0, int format = 3)
+    Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0,
+        int format = 3)
         : Job(StackJob{sources, outputs, plan, method, format, 37}) // the JPEG quality
     {
     }
@@ -51,12 +52,17 @@ struct Job
             ++started;
         });
         QObject::connect(&thread, &ExecuteThread::completed, [this] { log << "completed"; });
-        QObject::connect(&thread, &ExecuteThread::aborted,
-                         [this](bool open, const QString &file) { log << QString("aborted %1 %2").arg(int(open)).arg(file); });
+        QObject::connect(&thread, &ExecuteThread::aborted, [this](bool open, const QString &file) {
+            log << QString("aborted %1 %2").arg(int(open)).arg(file);
+        });
         thread.setJob(job);
     }
 
-    QStringList run() { thread.start(); return thread.wait(300000) ? log : QStringList{"did not end"}; }
+    QStringList run()
+    {
+        thread.start();
+        return thread.wait(300000) ? log : QStringList{"did not end"};
+    }
 };
 
 } // namespace
@@ -72,17 +78,20 @@ class TestExecuteThread : public QObject
 
     QString path(const QString &name) const { return sandbox->filePath(name); }
 
-    // A stand-in convert that logs its process id and arguments, runs the given shell lines, then the real convert.
+    // A stand-in convert that logs its process id and arguments, runs the given shell lines, then the real
+    // convert.
     void wrapConvert(const QString &lines = QString())
     {
-        QVERIFY(sandbox->addForwardingTool("convert", "echo $$ >> pids.log\necho \"$*\" >> loads.log\n" + lines));
+        QVERIFY(
+            sandbox->addForwardingTool("convert", "echo $$ >> pids.log\necho \"$*\" >> loads.log\n" + lines));
     }
 
     // Stand-in tools of the run still there (or never reaped) once it has ended.
     int toolsLeft() const
     {
         const QStringList pids = QString(readFile(path("pids.log"))).split('\n', Qt::SkipEmptyParts);
-        return int(std::count_if(pids.begin(), pids.end(), [](const QString &pid) { return QFile::exists("/proc/" + pid); }));
+        return int(std::count_if(pids.begin(), pids.end(),
+                                 [](const QString &pid) { return QFile::exists("/proc/" + pid); }));
     }
 
     // Which destination images exist, by number.
@@ -109,7 +118,8 @@ class TestExecuteThread : public QObject
         for (int k = sources.size(); k < n; ++k) {
             sources << path(QString("source%1.ppm").arg(k));
             sandbox->convert({"-seed", QString::number(k), "-size", size, "xc:", "-fx", "rand()", "-draw",
-                              QString("fill black point %1,0 fill white point %1,1").arg(k % 4), "-depth", "16", sources.last()});
+                              QString("fill black point %1,0 fill white point %1,1").arg(k % 4), "-depth",
+                              "16", sources.last()});
             sourceSamples << readWithImageMagick({sources.last()});
         }
     }
@@ -120,16 +130,23 @@ class TestExecuteThread : public QObject
     {
         double folded = method == 1 ? 65535 : 0, weights = 0;
         for (const auto &[source, w] : set) {
-            const double v = quint16(w * sourceSamples[source][i] + (method == 1 ? (1 - w) * 65535 : 0) + 0.5);
+            const double v =
+                quint16(w * sourceSamples[source][i] + (method == 1 ? (1 - w) * 65535 : 0) + 0.5);
             folded = method == 0 ? qMax(folded, v) : method == 1 ? qMin(folded, v) : folded + v;
             weights += w;
         }
         return int(method == 2 ? folded / weights : folded);
     }
 
-    static QString counted(int n, const QString &noun) { return QString("%1 %2%3").arg(n).arg(noun, n == 1 ? "" : "s"); }
+    static QString counted(int n, const QString &noun)
+    {
+        return QString("%1 %2%3").arg(n).arg(noun, n == 1 ? "" : "s");
+    }
     // Every entry of a folder, hidden ones too: a leftover temporary file shows here.
-    static QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
+    static QStringList entries(const QString &folder)
+    {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
 
     // Runs the real executable in the sandbox folder, so that ./tools is looked at; returns its exit status.
     // A signal goes in once a stand-in tool has written its process id.
@@ -157,8 +174,8 @@ class TestExecuteThread : public QObject
         for (const char *name : {"frame1.jpg", "frame2.png", "Frame3.TIF", "frame9.jpeg", "frame10.png",
                                  "frame11.tiff", "later/frame0.jpg", "notes.txt"}) {
             sources << path(QString("night/") + name);
-            QVERIFY(sandbox->convert({"-size", "40x30", "-seed", QString::number(sources.size()), "plasma:",
-                                      sources.last()}));
+            QVERIFY(sandbox->convert(
+                {"-size", "40x30", "-seed", QString::number(sources.size()), "plasma:", sources.last()}));
         }
         sources = sources.mid(0, 6);
         QVERIFY(TestTools::writeFile(path("list.txt"), sources.join('\n').toUtf8()));
@@ -178,14 +195,16 @@ private slots:
         QVERIFY(sandbox->isValid());
         sources.clear();
         sourceSamples.clear();
-        out = QStringList{path("out0.tif"), path("out1.tif"), path("out2.tif"), path("out3.tif"), path("out4.tif")};
+        out = QStringList{path("out0.tif"), path("out1.tif"), path("out2.tif"), path("out3.tif"),
+                          path("out4.tif")};
     }
 
     void cleanup() { sandbox.reset(); } // before the next one, which would otherwise restore this folder
 
-    // Each destination image as its sources in the order that gives their fade weights, "index" at weight exactly 1 or "index:weight" with
-    // the weight's shortest exact decimal, "|" between images. Weights are compared exactly: consecutive
-    // images are compared by equal weights, so the order of operations that makes them is part of the result.
+    // Each destination image as its sources in the order that gives their fade weights, "index" at weight
+    // exactly 1 or "index:weight" with the weight's shortest exact decimal, "|" between images. Weights are
+    // compared exactly: consecutive images are compared by equal weights, so the order of operations that
+    // makes them is part of the result.
     void stackPlan_data()
     {
         QTest::addColumn<StackSettings>("input");
@@ -203,28 +222,40 @@ private slots:
         // An unknown condition, a step or group count of 0: no images rather than a division by zero.
         for (const StackSettings &refused : {settings(10, 5), settings(10, 2, 1, 0), settings(10, 3, 1, 0),
                                              settings(10, 3, 0), settings(10, 4, 0)})
-            QTest::addRow("refused %d/%d/%d", refused.condition, refused.conditionOption1, refused.conditionOption2)
+            QTest::addRow("refused %d/%d/%d", refused.condition, refused.conditionOption1,
+                          refused.conditionOption2)
                 << refused << "";
         QTest::newRow("unknown fade") << settings(4, 0, 1, 1, 7) << "0 1 2 3";
-        const QString in50 = "0:0.2 1:0.4 2:0.6 3:0.8 4 5", out50 = " 6:0.8 7:0.6000000000000001 8:0.3999999999999999";
+        const QString in50 = "0:0.2 1:0.4 2:0.6 3:0.8 4 5",
+                      out50 = " 6:0.8 7:0.6000000000000001 8:0.3999999999999999";
         QTest::newRow("in 50") << settings(10, 0, 1, 1, 1, 50, 0) << in50 + " 6 7 8 9";
-        QTest::newRow("out 50 uses p1") << settings(10, 0, 1, 1, 2, 50, 0) << "0 1 2 3 4 5" + out50 + " 9:0.19999999999999996";
-        QTest::newRow("in and out 50/50") << settings(10, 0, 1, 1, 3) << in50 + out50 + " 9:0.19999999999999996";
+        QTest::newRow("out 50 uses p1")
+            << settings(10, 0, 1, 1, 2, 50, 0) << "0 1 2 3 4 5" + out50 + " 9:0.19999999999999996";
+        QTest::newRow("in and out 50/50")
+            << settings(10, 0, 1, 1, 3) << in50 + out50 + " 9:0.19999999999999996";
         // 70 x 0.01 is not 70 / 100.0 in double precision.
-        QTest::newRow("in 70") << settings(3, 0, 1, 1, 1, 70, 0) << "0:0.4761904761904761 1:0.9523809523809522 2";
+        QTest::newRow("in 70") << settings(3, 0, 1, 1, 1, 70, 0)
+                               << "0:0.4761904761904761 1:0.9523809523809522 2";
         // Overlapping ranges: the fade-in weight wins while x is below P; at x = P the fade-out one applies.
-        QTest::newRow("in and out 80/80") << settings(5, 0, 1, 1, 3, 80, 80) << "0:0.25 1:0.5 2:0.7499999999999999 3:0.5 4:0.24999999999999994";
-        QTest::newRow("in and out 50/80") << settings(4, 0, 1, 1, 3, 50, 80) << "0:0.5 1:0.9375 2:0.625 3:0.3125";
+        QTest::newRow("in and out 80/80") << settings(5, 0, 1, 1, 3, 80, 80)
+                                          << "0:0.25 1:0.5 2:0.7499999999999999 3:0.5 4:0.24999999999999994";
+        QTest::newRow("in and out 50/80")
+            << settings(4, 0, 1, 1, 3, 50, 80) << "0:0.5 1:0.9375 2:0.625 3:0.3125";
         QTest::newRow("in 0") << settings(3, 0, 1, 1, 1, 0) << "0 1 2";
         QTest::newRow("in and out 0/0") << settings(3, 0, 1, 1, 3, 0, 0) << "0 1 2";
         QTest::newRow("in 100") << settings(4, 0, 1, 1, 1, 100, 0) << "0:0.25 1:0.5 2:0.75 3";
-        QTest::newRow("out 100") << settings(3, 0, 1, 1, 2, 100, 0) << "0 1:0.6666666666666667 2:0.33333333333333337";
+        QTest::newRow("out 100") << settings(3, 0, 1, 1, 2, 100, 0)
+                                 << "0 1:0.6666666666666667 2:0.33333333333333337";
         for (int fade = 1; fade <= 3; ++fade)
-            QTest::addRow("single source, fade %d at 100", fade) << settings(1, 0, 1, 1, fade, 100, 100) << "0";
-        QTest::newRow("all previous, fade in 50") << settings(4, 1, 1, 1, 1) << "0|0 1|0:0.6666666666666666 1 2|0:0.5 1 2 3";
-        QTest::newRow("groups 4/2, fade in 50") << settings(10, 2, 4, 2, 1) << "0:0.5 1 2 3|2:0.5 3 4 5|4:0.5 5 6 7|6:0.5 7 8 9";
+            QTest::addRow("single source, fade %d at 100", fade)
+                << settings(1, 0, 1, 1, fade, 100, 100) << "0";
+        QTest::newRow("all previous, fade in 50")
+            << settings(4, 1, 1, 1, 1) << "0|0 1|0:0.6666666666666666 1 2|0:0.5 1 2 3";
+        QTest::newRow("groups 4/2, fade in 50")
+            << settings(10, 2, 4, 2, 1) << "0:0.5 1 2 3|2:0.5 3 4 5|4:0.5 5 6 7|6:0.5 7 8 9";
         // Repeated indexes are distinct pairs only where their weights differ.
-        QTest::newRow("loop g > n, fade in 100") << settings(2, 3, 4, 1, 1, 100) << "0:0.25 1:0.5 0:0.75 1|1:0.25 0:0.5 1:0.75 0";
+        QTest::newRow("loop g > n, fade in 100")
+            << settings(2, 3, 4, 1, 1, 100) << "0:0.25 1:0.5 0:0.75 1|1:0.25 0:0.5 1:0.75 0";
         QTest::newRow("disjoint, fade out 50") << settings(5, 4, 2, 1, 2) << "0 2 4:0.6666666666666667|1 3";
     }
 
@@ -236,12 +267,18 @@ private slots:
         const QStringList images = expected.isEmpty() ? QStringList() : expected.split('|');
         QCOMPARE(destinationImageCount(input), images.size());
         QCOMPARE(plan.size(), images.size());
-        const auto sorted = [](QStringList list) { list.sort(); list.removeDuplicates(); return list.join(' '); };
+        const auto sorted = [](QStringList list) {
+            list.sort();
+            list.removeDuplicates();
+            return list.join(' ');
+        };
         for (int i = 0; i < images.size(); ++i) {
             QStringList pairs;
             for (const auto &[index, weight] : plan[i])
-                pairs << QString::number(index) + ':' + QString::number(weight, 'g', QLocale::FloatingPointShortest);
-            const QString unitWeights = QString(images[i]).replace(QRegularExpression("(^| )(\\d+)(?= |$)"), "\\1\\2:1");
+                pairs << QString::number(index) + ':'
+                        + QString::number(weight, 'g', QLocale::FloatingPointShortest);
+            const QString unitWeights =
+                QString(images[i]).replace(QRegularExpression("(^| )(\\d+)(?= |$)"), "\\1\\2:1");
             QCOMPARE(sorted(pairs), sorted(unitWeights.split(' ')));
         }
         QVERIFY(sourceIndexes(input, -1).isEmpty() && sourceIndexes(input, plan.size()).isEmpty());
@@ -254,12 +291,14 @@ private slots:
         const int percent[] = {0, 1, 33, 50, 67, 99, 100};
         for (int n = 0; n <= 9; ++n)
             for (int c = 0; c < 5 * 6 * 4 * 4 * 7 * 7; ++c)
-                for (const auto &set : buildStackPlan({n, c % 5, 1 + c / 5 % 6 * 2, 1 + c / 30 % 4 * 3, c / 120 % 4,
-                                                       percent[c / 480 % 7], percent[c / 3360]})) {
+                for (const auto &set :
+                     buildStackPlan({n, c % 5, 1 + c / 5 % 6 * 2, 1 + c / 30 % 4 * 3, c / 120 % 4,
+                                     percent[c / 480 % 7], percent[c / 3360]})) {
                     QVERIFY(!set.isEmpty());
                     for (const auto &[index, weight] : set)
                         if (index < 0 || index >= n || weight <= 0 || weight > 1)
-                            QFAIL(qPrintable(QString("n %1, combination %2: %3 at %4").arg(n).arg(c).arg(index).arg(weight)));
+                            QFAIL(qPrintable(QString("n %1, combination %2: %3 at %4")
+                                                 .arg(n).arg(c).arg(index).arg(weight)));
                 }
     }
 
@@ -267,7 +306,8 @@ private slots:
     {
         QTest::addColumn<StackPlan>("stackPlan");
         QTest::addColumn<int>("method");
-        QTest::addColumn<QString>("loads"); // the sources each image loads, "|" between images; the last one is n - 1
+        // The sources each image loads, "|" between images; the last one is n - 1.
+        QTest::addColumn<QString>("loads");
         QTest::addColumn<QString>("weights"); // every weighting the read tool gets, sorted
         for (int method = 0; method < 3; ++method) {
             const QString full = method == 1 ? "1,0" : "1,0.0";
@@ -280,14 +320,21 @@ private slots:
                 << (method == 1 ? "0.4,0.6 0.5,0.5 0.666667,0.333333 0.8,0.2 1,0"
                                 : "0.4,0.0 0.5,0.0 0.666667,0.0 0.8,0.0 1,0.0");
         }
-        QTest::newRow("groups 5/1, mean") << plan(7, 2, 5, 1) << 2 << "01234|05|16" << "1,0.0";
-        QTest::newRow("groups 5/1, lighten") << plan(7, 2, 5, 1) << 0 << "01234|12345|23456" << "1,0.0";
-        QTest::newRow("groups 2/2, mean rebuilds") << plan(6, 2, 2, 2) << 2 << "01|23|45" << "1,0.0";
+        QTest::newRow("groups 5/1, mean") << plan(7, 2, 5, 1) << 2 << "01234|05|16"
+                                          << "1,0.0";
+        QTest::newRow("groups 5/1, lighten") << plan(7, 2, 5, 1) << 0 << "01234|12345|23456"
+                                             << "1,0.0";
+        QTest::newRow("groups 2/2, mean rebuilds") << plan(6, 2, 2, 2) << 2 << "01|23|45"
+                                                   << "1,0.0";
         // A tie: subtracting two and adding two costs as much as a rebuild and is preferred.
-        QTest::newRow("groups 4/2, mean subtracts and adds") << plan(8, 2, 4, 2) << 2 << "0123|0145|2367" << "1,0.0";
-        QTest::newRow("loop g > n, lighten") << plan(3, 3, 4, 1) << 0 << "012||" << "1,0.0";
-        QTest::newRow("loop g = n, mean") << plan(3, 3, 3, 1) << 2 << "012||" << "1,0.0";
-        QTest::newRow("loop g > n, fade in, darken") << plan(2, 3, 3, 1, 1) << 1 << "001|011" << "0.666667,0.333333 1,0";
+        QTest::newRow("groups 4/2, mean subtracts and adds") << plan(8, 2, 4, 2) << 2 << "0123|0145|2367"
+                                                             << "1,0.0";
+        QTest::newRow("loop g > n, lighten") << plan(3, 3, 4, 1) << 0 << "012||"
+                                             << "1,0.0";
+        QTest::newRow("loop g = n, mean") << plan(3, 3, 3, 1) << 2 << "012||"
+                                          << "1,0.0";
+        QTest::newRow("loop g > n, fade in, darken") << plan(2, 3, 3, 1, 1) << 1 << "001|011"
+                                                     << "0.666667,0.333333 1,0";
     }
 
     // Operation reports and totals of real jobs while loads run ahead, the sources loaded with their exact
@@ -298,7 +345,10 @@ private slots:
         QFETCH(int, method);
         QFETCH(QString, loads);
         QFETCH(QString, weights);
-        const auto sorted = [](QString text) { std::sort(text.begin(), text.end()); return text; };
+        const auto sorted = [](QString text) {
+            std::sort(text.begin(), text.end());
+            return text;
+        };
         const QString planned = sorted(QString(loads).remove('|'));
         makeSources(planned.back().digitValue() + 1);
         wrapConvert();
@@ -306,13 +356,15 @@ private slots:
         for (int i = 0; i < stackPlan.size(); ++i)
             for (int k = 0, total = loads.section('|', i, i).size(); k < total; ++k)
                 expected << QString("%1/%2 %3/%4").arg(i).arg(stackPlan.size()).arg(k).arg(total);
-        QCOMPARE(Job(sources, out.mid(0, stackPlan.size()), stackPlan, method).run(), expected << "completed");
+        QCOMPARE(Job(sources, out.mid(0, stackPlan.size()), stackPlan, method).run(),
+                 expected << "completed");
 
         // Loads run ahead of their operations, so they are compared as one sorted list.
         const QString log = readFile(path("loads.log"));
         QCOMPARE(sorted(QString(log).remove(QRegularExpression("[^\\n]*source|\\.ppm [^\\n]*\\n"))), planned);
         QMap<QString, int> weighting; // its keys sorted, without repeats
-        for (auto m = QRegularExpression(" -function Polynomial (\\S+) -endian LSB rgb:-\n").globalMatch(log); m.hasNext();)
+        for (auto m = QRegularExpression(" -function Polynomial (\\S+) -endian LSB rgb:-\n").globalMatch(log);
+             m.hasNext();)
             ++weighting[m.next().captured(1)];
         QCOMPARE(QStringList(weighting.keys()).join(' '), weights);
 
@@ -323,8 +375,10 @@ private slots:
             QCOMPARE(actual.size(), SampleCount);
             for (int s = 0; s < SampleCount; ++s) {
                 const int model = expectedSample(stackPlan[i], method, s);
-                QVERIFY2(qAbs(actual[s] - model) <= tolerance,
-                         qPrintable(QString("image %1 sample %2: %3, not %4").arg(i).arg(s).arg(actual[s]).arg(model)));
+                QVERIFY2(
+                    qAbs(actual[s] - model) <= tolerance,
+                    qPrintable(
+                        QString("image %1 sample %2: %3, not %4").arg(i).arg(s).arg(actual[s]).arg(model)));
             }
         }
     }
@@ -335,8 +389,10 @@ private slots:
     {
         makeSources(5, "40x30");
         for (int seed : {1, 2}) {
-            qSetGlobalQHashSeed(seed); // the plan's set in orders whose plain sums of weights differ: 3 + 1 ulp, 3
-            QCOMPARE(Job(sources, {out[seed]}, plan(5, 0, 1, 1, 1, 100), 2).run().last(), QString("completed"));
+            // The plan's set in orders whose plain sums of weights differ: 3 + 1 ulp, 3.
+            qSetGlobalQHashSeed(seed);
+            QCOMPARE(Job(sources, {out[seed]}, plan(5, 0, 1, 1, 1, 100), 2).run().last(),
+                     QString("completed"));
         }
         qSetGlobalQHashSeed(-1);
         QVERIFY2(readFile(out[1]) == readFile(out[2]), "the mean depends on the set's order");
@@ -352,17 +408,21 @@ private slots:
         const QList<QByteArray> formats = {"jpeg", "png", "tiff", "tiff", ""};
         for (int format = 0; format < formats.size(); ++format) {
             const QString output = path(QString("type%1.img").arg(format));
-            QCOMPARE(Job(sources, {output}, plan(3, 0), 0, format == 4 ? 7 : format).run().last(), QString("completed"));
+            QCOMPARE(Job(sources, {output}, plan(3, 0), 0, format == 4 ? 7 : format).run().last(),
+                     QString("completed"));
             QCOMPARE(QImageReader(output).format(), formats[format]);
             QCOMPARE(QImage(output).size(), format < 4 ? QSize(Width, Height) : QSize(0, 0));
-            QCOMPARE(QImage(output).depth() == 64, format == 3); // 16 bits per channel only for the last TIFF type
+            // 16 bits per channel only for the last TIFF type.
+            QCOMPARE(QImage(output).depth() == 64, format == 3);
         }
         QByteArray quality;
         TestTools::ToolSandbox::run(sandbox->realIdentify(), {"-format", "%Q", path("type0.img")}, &quality);
         QCOMPARE(quality, QByteArray("37"));
         const QStringList black = {"-background", "black", "-extent", "6x4", ")", "("};
-        QCOMPARE(readWithImageMagick({path("type3.img")}), readWithImageMagick(QStringList{sources[0], "(", sources[1]}
-                                                           << black << sources[2] << black.mid(0, 5) << "-evaluate-sequence" << "max"));
+        QCOMPARE(readWithImageMagick({path("type3.img")}),
+                 readWithImageMagick(QStringList{sources[0], "(", sources[1]}
+                                     << black << sources[2] << black.mid(0, 5) << "-evaluate-sequence"
+                                     << "max"));
     }
 
     // Inside a slow load, with the next load under way: a cancel still writes that image, reports nothing
@@ -372,7 +432,8 @@ private slots:
     {
         makeSources(3);
         for (const QString how : {"cancel", "stop", "destroy"}) {
-            wrapConvert(how == "cancel" ? "sleep 3" : "sleep 30"); // long enough for both loads to be seen running
+            // Long enough for both loads to be seen running.
+            wrapConvert(how == "cancel" ? "sleep 3" : "sleep 30");
             QFile::remove(out[0]);
             auto job = std::make_unique<Job>(sources, out.mid(0, 3), plan(3, 1));
             job->thread.start();
@@ -412,7 +473,8 @@ private slots:
         for (int format = 0; format < 4; ++format) {
             QCOMPARE(Job(sources, blocked, plan(3, 2, 2, 1), 0, format).run(),
                      QStringList({"0/2 0/2", "0/2 1/2", "aborted 0 " + blocked[0]}));
-            const QStringList aliased = {out[0], path(format % 2 ? "./sub/../source1.ppm" : "link.ppm"), out[2]};
+            const QStringList aliased = {out[0], path(format % 2 ? "./sub/../source1.ppm" : "link.ppm"),
+                                         out[2]};
             QFile::remove(out[0]);
             QCOMPARE(Job(sources, aliased, plan(3, 1), 0, format).run(),
                      QStringList({"0/3 0/1", "1/3 0/1", "aborted 0 " + aliased[1]}));
@@ -420,22 +482,28 @@ private slots:
             QCOMPARE(readFile(sources[1]), before);
         }
 
-        // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x 11000
-        // pixels ends the run with a report naming it, before any operation and with nothing allocated for it;
-        // so does a size whose accumulator the memory cannot hold (40000 x 16000 x 3 samples fit the sample
-        // count but take 7.7 GB, beyond a 4 GB address space; the sanitizers need more than that for themselves).
+        // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x
+        // 11000 pixels ends the run with a report naming it, before any operation and with nothing allocated
+        // for it; so does a size whose accumulator the memory cannot hold (40000 x 16000 x 3 samples fit the
+        // sample count but take 7.7 GB, beyond a 4 GB address space; the sanitizers need more than that for
+        // themselves).
         QVERIFY(QFile::remove(out[0]) && QFile::remove(out[1]));
         QVERIFY(sandbox->convert({"-size", "64x64", "plasma:", path("claims.jpg")}));
         const QByteArray jpeg = readFile(path("claims.jpg")); // its start of frame says 11000 x 11000
-        QVERIFY(TestTools::writeFile(path("claims.jpg"), QByteArray(jpeg).replace(jpeg.indexOf("\xFF\xC0") + 5, 4, "\x2A\xF8\x2A\xF8"))
+        QVERIFY(TestTools::writeFile(path("claims.jpg"),
+                                     QByteArray(jpeg).replace(jpeg.indexOf("\xFF\xC0") + 5, 4,
+                                                              "\x2A\xF8\x2A\xF8"))
                 && TestTools::writeFile(path("notes.ppm"), "not an image\n"));
         rusage start, end;
         getrusage(RUSAGE_SELF, &start);
-        for (const QStringList &first : QList<QStringList>{{path("notes.ppm"), sources[1]}, {path("claims.jpg"), sources[1]}, {}})
+        for (const QStringList &first :
+             QList<QStringList>{{path("notes.ppm"), sources[1]}, {path("claims.jpg"), sources[1]}, {}})
             QCOMPARE(Job(first, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + first.value(0)});
         getrusage(RUSAGE_SELF, &end);
-        QVERIFY2(end.ru_maxrss - start.ru_maxrss < 200 * 1024, qPrintable(QString("%1 kB").arg(end.ru_maxrss - start.ru_maxrss)));
-        QStringList answers = {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6", "100000::100000::16::srgb"};
+        QVERIFY2(end.ru_maxrss - start.ru_maxrss < 200 * 1024,
+                 qPrintable(QString("%1 kB").arg(end.ru_maxrss - start.ru_maxrss)));
+        QStringList answers = {"0::4::16::srgb", "6::-4::16::srgb", "six::4::16::srgb", "6",
+                               "100000::100000::16::srgb"};
         rlimit previous;
         QCOMPARE(getrlimit(RLIMIT_AS, &previous), 0);
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
@@ -453,14 +521,19 @@ private slots:
     void sameFilesAsTheWorker_data()
     {
         QTest::addColumn<QString>("row");
-        // The arguments, then the window's values: condition, option 1, option 2, fade, p1, p2, method, format,
-        // quality, pattern. Sources from the folder, unless the arguments name a list (standard input gets one
-        // with "\r\n").
-        QTest::newRow("all") << "-m darken --fade in-out --fade-in 20 --fade-out 60 -f png | 0 1 1 3 20 60 1 1 92 output****.png";
-        QTest::newRow("previous") << "-c previous --fade in --fade-in 40 --quality 40 --from - | 1 1 1 1 40 50 0 0 40 output****.jpg";
-        QTest::newRow("groups") << "--from list.txt -c groups -g 4 --fade out --fade-out 30 -p g**.tif | 2 4 1 2 30 50 0 2 92 g**.tif";
-        QTest::newRow("loop, mean") << "--condition=loop -g 4 -s 2 -m mean -f tiff16 -p l_***_*.tif | 3 4 2 0 50 50 2 3 92 l_***_*.tif";
-        QTest::newRow("disjoint, mean") << "-c disjoint -n 3 -g 5 -m mean -p m*.PNG | 4 3 1 0 50 50 2 1 92 m*.PNG";
+        // The arguments, then the window's values: condition, option 1, option 2, fade, p1, p2, method,
+        // format, quality, pattern. Sources from the folder, unless the arguments name a list (standard input
+        // gets one with "\r\n").
+        QTest::newRow("all") << "-m darken --fade in-out --fade-in 20 --fade-out 60 -f png | 0 1 1 3 20 60 1 "
+                                "1 92 output****.png";
+        QTest::newRow("previous") << "-c previous --fade in --fade-in 40 --quality 40 --from - | 1 1 1 1 40 "
+                                     "50 0 0 40 output****.jpg";
+        QTest::newRow("groups") << "--from list.txt -c groups -g 4 --fade out --fade-out 30 -p g**.tif | 2 4 "
+                                   "1 2 30 50 0 2 92 g**.tif";
+        QTest::newRow("loop, mean") << "--condition=loop -g 4 -s 2 -m mean -f tiff16 -p l_***_*.tif | 3 4 2 "
+                                       "0 50 50 2 3 92 l_***_*.tif";
+        QTest::newRow("disjoint, mean")
+            << "-c disjoint -n 3 -g 5 -m mean -p m*.PNG | 4 3 1 0 50 50 2 1 92 m*.PNG";
     }
 
     // The dry run lists the plan with the worker's own load counts, and the run writes the worker's bytes.
@@ -473,8 +546,9 @@ private slots:
         const QByteArray list = sources.join("\r\n").toUtf8() + "\n\n";
         QTemporaryDir direct, viaStack;
         auto v = [&](int k) { return values.section(' ', k, k).toInt(); };
-        const StackJob job = buildStackJob(sources, {int(sources.size()), v(0), v(1), v(2), v(3), v(4), v(5)},
-                                           direct.path(), NamePattern(values.section(' ', 9)), v(6), v(7), v(8));
+        const StackJob job =
+            buildStackJob(sources, {int(sources.size()), v(0), v(1), v(2), v(3), v(4), v(5)}, direct.path(),
+                          NamePattern(values.section(' ', 9)), v(6), v(7), v(8));
         const int images = job.destinationImages.size();
         QVector<int> loads(images);
         const QStringList log = Job(job).run(); // "image/images operation/operations"
@@ -486,7 +560,8 @@ private slots:
         for (int i = 0; i < images; ++i) {
             QList<QPair<int, double>> pairs = job.stackPlan[i].values();
             std::sort(pairs.begin(), pairs.end());
-            plan << path("night/" + QFileInfo(job.destinationImages[i]).fileName()) + '\t' + counted(loads[i], "load");
+            plan << path("night/" + QFileInfo(job.destinationImages[i]).fileName()) + '\t'
+                    + counted(loads[i], "load");
             for (const auto &pair : pairs)
                 plan.last() += QString("\t%1 (%2)").arg(sources[pair.first]).arg(pair.second, 0, 'g', 6);
         }
@@ -496,7 +571,8 @@ private slots:
         QCOMPARE(entries(path("night")).size(), 8);
 
         // No progress lines off a terminal.
-        QVERIFY2(stack(options + QStringList{"-o", viaStack.path()}, list) == 0 && errors.isEmpty(), qPrintable(errors));
+        QVERIFY2(stack(options + QStringList{"-o", viaStack.path()}, list) == 0 && errors.isEmpty(),
+                 qPrintable(errors));
         QCOMPARE(printed, counted(images, "image") + " written to " + viaStack.path() + '\n');
         QCOMPARE(entries(viaStack.path()), entries(direct.path()));
         for (const QString &name : entries(direct.path()))
@@ -510,27 +586,33 @@ private slots:
         makeNight();
         QTemporaryDir folder;
         const QByteArray original = readFile(sources[0]);
-        QVERIFY(TestTools::writeFile(path("broken.gif"), "not an image") && QDir(folder.path()).mkpath("output0002.jpg"));
+        QVERIFY(TestTools::writeFile(path("broken.gif"), "not an image")
+                && QDir(folder.path()).mkpath("output0002.jpg"));
         // What the message must show, then the arguments.
-        const QStringList usage{"'x' -x night", "bogus -c bogus night", "'0' -g 0 night", "101 --quality 101 night",
-                                "fade-in --fade-in x night", "gif -f gif night", "mean -m mean --fade in night",
-                                "quality night --quality", "destination -c groups -g 7 night",
-                                "nothere.txt --from nothere.txt", "source", "source ."};
-        const QStringList rows = usage + QStringList{
-            "nothere.jpg -c previous night nothere.jpg", "deeper night -o nothere/deeper",
-            "frame1.jpg -c previous night -p frame*.jpg -o night",
-            "broken.gif -c previous night/frame1.jpg night/frame2.png broken.gif", "output0002.jpg -c loop -g 6 -s 2 night"};
+        const QStringList usage{"'x' -x night", "bogus -c bogus night", "'0' -g 0 night",
+                                "101 --quality 101 night", "fade-in --fade-in x night", "gif -f gif night",
+                                "mean -m mean --fade in night", "quality night --quality",
+                                "destination -c groups -g 7 night", "nothere.txt --from nothere.txt",
+                                "source", "source ."};
+        const QStringList rows = usage
+            + QStringList{"nothere.jpg -c previous night nothere.jpg", "deeper night -o nothere/deeper",
+                          "frame1.jpg -c previous night -p frame*.jpg -o night",
+                          "broken.gif -c previous night/frame1.jpg night/frame2.png broken.gif",
+                          "output0002.jpg -c loop -g 6 -s 2 night"};
         for (int k = 0; k < rows.size(); ++k) {
             QStringList arguments = QStringList{"-o", folder.path()} + rows[k].split(' ');
             const QString named = arguments.takeAt(2);
-            QVERIFY2(stack(arguments) == (k < usage.size() ? 2 : 1) && errors.contains(named), qPrintable(rows[k] + ": " + errors));
+            QVERIFY2(stack(arguments) == (k < usage.size() ? 2 : 1) && errors.contains(named),
+                     qPrintable(rows[k] + ": " + errors));
             // The last two after two images were written, the last one after an image that needed no load.
-            const QStringList written = k < rows.size() - 2 ? QStringList() : QStringList{"output0000.jpg", "output0001.jpg"};
+            const QStringList written =
+                k < rows.size() - 2 ? QStringList() : QStringList{"output0000.jpg", "output0001.jpg"};
             QCOMPARE(printed.left(16), QString(written.isEmpty() ? "" : "2 images written"));
             QCOMPARE(entries(folder.path()), written + QStringList("output0002.jpg"));
         }
         QCOMPARE(readFile(sources[0]), original);
-        QVERIFY(stack({"--version"}) == 0 && stack({"--help"}) == 0 && printed.startsWith("Usage: velumen-stack [OPTIONS] SOURCE..."));
+        QVERIFY(stack({"--version"}) == 0 && stack({"--help"}) == 0
+                && printed.startsWith("Usage: velumen-stack [OPTIONS] SOURCE..."));
     }
 
     // SIGINT, SIGTERM or SIGHUP during a load ends the tool at once and leaves no partial file: exit 130.
@@ -542,9 +624,13 @@ private slots:
             QFile::remove(path("tool.pid"));
             // Every load after the first image's would outlast the wait for the run's end; one that runs
             // ahead waits until that image is written.
-            QVERIFY(sandbox->addForwardingTool("convert", QString("case \"$*\" in *frame1.jpg*) ;; *) while [ ! -e "
-                "%1/output0000.jpg ]; do sleep 0.05; done; echo $$ > tool.pid; exec sleep 600;; esac").arg(folder.path())));
-            QVERIFY2(stack({"-c", "previous", "night", "-o", folder.path()}, {}, signalNumber) == 130, qPrintable(errors));
+            QVERIFY(sandbox->addForwardingTool(
+                "convert",
+                QString("case \"$*\" in *frame1.jpg*) ;; *) while [ ! -e "
+                        "%1/output0000.jpg ]; do sleep 0.05; done; echo $$ > tool.pid; exec sleep 600;; esac")
+                    .arg(folder.path())));
+            QVERIFY2(stack({"-c", "previous", "night", "-o", folder.path()}, {}, signalNumber) == 130,
+                     qPrintable(errors));
             QCOMPARE(printed.section(" to ", 0, 0), QString("1 image written"));
             QCOMPARE(entries(folder.path()), QStringList{"output0000.jpg"});
             QVERIFY(::kill(readFile(path("tool.pid")).trimmed().toInt(), 0) != 0);
