@@ -209,54 +209,48 @@ private slots:
     {
         QTest::addColumn<StackSettings>("input");
         QTest::addColumn<QString>("expected");
+        const auto row = [](const char *name, const StackSettings &input, const QString &expected) {
+            QTest::newRow(name) << input << expected;
+        };
         for (int condition = 0; condition <= 4; ++condition)
             QTest::addRow("n = 0, condition %d", condition) << settings(0, condition) << "";
-        QTest::newRow("groups g = n") << settings(10, 2, 10, 3) << "0 1 2 3 4 5 6 7 8 9";
-        QTest::newRow("groups g > n") << settings(10, 2, 11) << "";
-        QTest::newRow("groups s > n") << settings(10, 2, 3, 20) << "0 1 2";
-        QTest::newRow("loop 4/2 wraps") << settings(10, 3, 4, 2) << "0 1 2 3|2 3 4 5|4 5 6 7|6 7 8 9|8 9 0 1";
-        QTest::newRow("loop s > n") << settings(10, 3, 4, 11) << "";
-        QTest::newRow("loop g > n repeats") << settings(3, 3, 5) << "0 1 2 0 1|1 2 0 1 2|2 0 1 2 0";
-        QTest::newRow("disjoint 3") << settings(10, 4, 3) << "0 3 6 9|1 4 7|2 5 8";
-        QTest::newRow("disjoint groups > n") << settings(4, 4, 9999) << "0|1|2|3";
+        row("groups g = n", settings(10, 2, 10, 3), "0 1 2 3 4 5 6 7 8 9");
+        row("groups g > n", settings(10, 2, 11), "");
+        row("groups s > n", settings(10, 2, 3, 20), "0 1 2");
+        row("loop 4/2 wraps", settings(10, 3, 4, 2), "0 1 2 3|2 3 4 5|4 5 6 7|6 7 8 9|8 9 0 1");
+        row("loop s > n", settings(10, 3, 4, 11), "");
+        row("loop g > n repeats", settings(3, 3, 5), "0 1 2 0 1|1 2 0 1 2|2 0 1 2 0");
+        row("disjoint 3", settings(10, 4, 3), "0 3 6 9|1 4 7|2 5 8");
+        row("disjoint groups > n", settings(4, 4, 9999), "0|1|2|3");
         // An unknown condition, a step or group count of 0: no images rather than a division by zero.
         for (const StackSettings &refused : {settings(10, 5), settings(10, 2, 1, 0), settings(10, 3, 1, 0),
                                              settings(10, 3, 0), settings(10, 4, 0)})
             QTest::addRow("refused %d/%d/%d", refused.condition, refused.conditionOption1,
                           refused.conditionOption2)
                 << refused << "";
-        QTest::newRow("unknown fade") << settings(4, 0, 1, 1, 7) << "0 1 2 3";
+        row("unknown fade", settings(4, 0, 1, 1, 7), "0 1 2 3");
         const QString in50 = "0:0.2 1:0.4 2:0.6 3:0.8 4 5",
-                      out50 = " 6:0.8 7:0.6000000000000001 8:0.3999999999999999";
-        QTest::newRow("in 50") << settings(10, 0, 1, 1, 1, 50, 0) << in50 + " 6 7 8 9";
-        QTest::newRow("out 50 uses p1")
-            << settings(10, 0, 1, 1, 2, 50, 0) << "0 1 2 3 4 5" + out50 + " 9:0.19999999999999996";
-        QTest::newRow("in and out 50/50")
-            << settings(10, 0, 1, 1, 3) << in50 + out50 + " 9:0.19999999999999996";
+                      out50 = " 6:0.8 7:0.6000000000000001 8:0.3999999999999999 9:0.19999999999999996";
+        row("in 50", settings(10, 0, 1, 1, 1, 50, 0), in50 + " 6 7 8 9");
+        row("out 50 uses p1", settings(10, 0, 1, 1, 2, 50, 0), "0 1 2 3 4 5" + out50);
+        row("in and out 50/50", settings(10, 0, 1, 1, 3), in50 + out50);
         // 70 x 0.01 is not 70 / 100.0 in double precision.
-        QTest::newRow("in 70") << settings(3, 0, 1, 1, 1, 70, 0)
-                               << "0:0.4761904761904761 1:0.9523809523809522 2";
+        row("in 70", settings(3, 0, 1, 1, 1, 70, 0), "0:0.4761904761904761 1:0.9523809523809522 2");
         // Overlapping ranges: the fade-in weight wins while x is below P; at x = P the fade-out one applies.
-        QTest::newRow("in and out 80/80") << settings(5, 0, 1, 1, 3, 80, 80)
-                                          << "0:0.25 1:0.5 2:0.7499999999999999 3:0.5 4:0.24999999999999994";
-        QTest::newRow("in and out 50/80")
-            << settings(4, 0, 1, 1, 3, 50, 80) << "0:0.5 1:0.9375 2:0.625 3:0.3125";
-        QTest::newRow("in 0") << settings(3, 0, 1, 1, 1, 0) << "0 1 2";
-        QTest::newRow("in and out 0/0") << settings(3, 0, 1, 1, 3, 0, 0) << "0 1 2";
-        QTest::newRow("in 100") << settings(4, 0, 1, 1, 1, 100, 0) << "0:0.25 1:0.5 2:0.75 3";
-        QTest::newRow("out 100") << settings(3, 0, 1, 1, 2, 100, 0)
-                                 << "0 1:0.6666666666666667 2:0.33333333333333337";
+        row("in and out 80/80", settings(5, 0, 1, 1, 3, 80, 80),
+            "0:0.25 1:0.5 2:0.7499999999999999 3:0.5 4:0.24999999999999994");
+        row("in and out 50/80", settings(4, 0, 1, 1, 3, 50, 80), "0:0.5 1:0.9375 2:0.625 3:0.3125");
+        row("in 0", settings(3, 0, 1, 1, 1, 0), "0 1 2");
+        row("in and out 0/0", settings(3, 0, 1, 1, 3, 0, 0), "0 1 2");
+        row("in 100", settings(4, 0, 1, 1, 1, 100, 0), "0:0.25 1:0.5 2:0.75 3");
+        row("out 100", settings(3, 0, 1, 1, 2, 100, 0), "0 1:0.6666666666666667 2:0.33333333333333337");
         for (int fade = 1; fade <= 3; ++fade)
-            QTest::addRow("single source, fade %d at 100", fade)
-                << settings(1, 0, 1, 1, fade, 100, 100) << "0";
-        QTest::newRow("all previous, fade in 50")
-            << settings(4, 1, 1, 1, 1) << "0|0 1|0:0.6666666666666666 1 2|0:0.5 1 2 3";
-        QTest::newRow("groups 4/2, fade in 50")
-            << settings(10, 2, 4, 2, 1) << "0:0.5 1 2 3|2:0.5 3 4 5|4:0.5 5 6 7|6:0.5 7 8 9";
+            QTest::addRow("one source, fade %d at 100", fade) << settings(1, 0, 1, 1, fade, 100, 100) << "0";
+        row("previous, in 50", settings(4, 1, 1, 1, 1), "0|0 1|0:0.6666666666666666 1 2|0:0.5 1 2 3");
+        row("groups 4/2, in 50", settings(10, 2, 4, 2, 1), "0:0.5 1 2 3|2:0.5 3 4 5|4:0.5 5 6 7|6:0.5 7 8 9");
         // Repeated indexes are distinct pairs only where their weights differ.
-        QTest::newRow("loop g > n, fade in 100")
-            << settings(2, 3, 4, 1, 1, 100) << "0:0.25 1:0.5 0:0.75 1|1:0.25 0:0.5 1:0.75 0";
-        QTest::newRow("disjoint, fade out 50") << settings(5, 4, 2, 1, 2) << "0 2 4:0.6666666666666667|1 3";
+        row("loop 4/1, in 100", settings(2, 3, 4, 1, 1, 100), "0:0.25 1:0.5 0:0.75 1|1:0.25 0:0.5 1:0.75 0");
+        row("disjoint, out 50", settings(5, 4, 2, 1, 2), "0 2 4:0.6666666666666667|1 3");
     }
 
     void stackPlan()
@@ -265,21 +259,14 @@ private slots:
         QFETCH(QString, expected);
         const StackPlan plan = buildStackPlan(input);
         const QStringList images = expected.isEmpty() ? QStringList() : expected.split('|');
-        QCOMPARE(destinationImageCount(input), images.size());
         QCOMPARE(plan.size(), images.size());
-        const auto sorted = [](QStringList list) {
-            list.sort();
-            list.removeDuplicates();
-            return list.join(' ');
-        };
         for (int i = 0; i < images.size(); ++i) {
-            QStringList pairs;
+            QSet<QString> pairs;
             for (const auto &[index, weight] : plan[i])
-                pairs << QString::number(index) + ':'
-                        + QString::number(weight, 'g', QLocale::FloatingPointShortest);
-            const QString unitWeights =
-                QString(images[i]).replace(QRegularExpression("(^| )(\\d+)(?= |$)"), "\\1\\2:1");
-            QCOMPARE(sorted(pairs), sorted(unitWeights.split(' ')));
+                pairs << QString("%1:%2").arg(index).arg(weight, 0, 'g', QLocale::FloatingPointShortest);
+            const QStringList listed = QString(images[i]).replace(QRegularExpression("(^| )(\\d+)(?= |$)"),
+                                                                  "\\1\\2:1").split(' ');
+            QCOMPARE(pairs, QSet<QString>(listed.begin(), listed.end()));
         }
         QVERIFY(sourceIndexes(input, -1).isEmpty() && sourceIndexes(input, plan.size()).isEmpty());
     }
@@ -320,21 +307,15 @@ private slots:
                 << (method == 1 ? "0.4,0.6 0.5,0.5 0.666667,0.333333 0.8,0.2 1,0"
                                 : "0.4,0.0 0.5,0.0 0.666667,0.0 0.8,0.0 1,0.0");
         }
-        QTest::newRow("groups 5/1, mean") << plan(7, 2, 5, 1) << 2 << "01234|05|16"
-                                          << "1,0.0";
-        QTest::newRow("groups 5/1, lighten") << plan(7, 2, 5, 1) << 0 << "01234|12345|23456"
-                                             << "1,0.0";
-        QTest::newRow("groups 2/2, mean rebuilds") << plan(6, 2, 2, 2) << 2 << "01|23|45"
-                                                   << "1,0.0";
+        QTest::newRow("groups 5/1, mean") << plan(7, 2, 5, 1) << 2 << "01234|05|16" << "1,0.0";
+        QTest::newRow("groups 5/1, lighten") << plan(7, 2, 5, 1) << 0 << "01234|12345|23456" << "1,0.0";
+        QTest::newRow("groups 2/2, mean rebuilds") << plan(6, 2, 2, 2) << 2 << "01|23|45" << "1,0.0";
         // A tie: subtracting two and adding two costs as much as a rebuild and is preferred.
-        QTest::newRow("groups 4/2, mean subtracts and adds") << plan(8, 2, 4, 2) << 2 << "0123|0145|2367"
-                                                             << "1,0.0";
-        QTest::newRow("loop g > n, lighten") << plan(3, 3, 4, 1) << 0 << "012||"
-                                             << "1,0.0";
-        QTest::newRow("loop g = n, mean") << plan(3, 3, 3, 1) << 2 << "012||"
-                                          << "1,0.0";
-        QTest::newRow("loop g > n, fade in, darken") << plan(2, 3, 3, 1, 1) << 1 << "001|011"
-                                                     << "0.666667,0.333333 1,0";
+        QTest::newRow("groups 4/2, mean, tie") << plan(8, 2, 4, 2) << 2 << "0123|0145|2367" << "1,0.0";
+        QTest::newRow("loop g > n, lighten") << plan(3, 3, 4, 1) << 0 << "012||" << "1,0.0";
+        QTest::newRow("loop g = n, mean") << plan(3, 3, 3, 1) << 2 << "012||" << "1,0.0";
+        QTest::newRow("loop g > n, fade in, darken")
+            << plan(2, 3, 3, 1, 1) << 1 << "001|011" << "0.666667,0.333333 1,0";
     }
 
     // Operation reports and totals of real jobs while loads run ahead, the sources loaded with their exact
@@ -373,13 +354,9 @@ private slots:
         for (int i = 0; i < stackPlan.size(); ++i) {
             const Samples actual = readWithImageMagick({out[i]});
             QCOMPARE(actual.size(), SampleCount);
-            for (int s = 0; s < SampleCount; ++s) {
-                const int model = expectedSample(stackPlan[i], method, s);
-                QVERIFY2(
-                    qAbs(actual[s] - model) <= tolerance,
-                    qPrintable(
-                        QString("image %1 sample %2: %3, not %4").arg(i).arg(s).arg(actual[s]).arg(model)));
-            }
+            for (int s = 0; s < SampleCount; ++s)
+                QVERIFY2(qAbs(actual[s] - expectedSample(stackPlan[i], method, s)) <= tolerance,
+                         qPrintable(QString("image %1 sample %2: %3").arg(i).arg(s).arg(actual[s])));
         }
     }
 
@@ -420,9 +397,8 @@ private slots:
         QCOMPARE(quality, QByteArray("37"));
         const QStringList black = {"-background", "black", "-extent", "6x4", ")", "("};
         QCOMPARE(readWithImageMagick({path("type3.img")}),
-                 readWithImageMagick(QStringList{sources[0], "(", sources[1]}
-                                     << black << sources[2] << black.mid(0, 5) << "-evaluate-sequence"
-                                     << "max"));
+                 readWithImageMagick(QStringList{sources[0], "(", sources[1]} << black << sources[2]
+                                     << black.mid(0, 5) << "-evaluate-sequence" << "max"));
     }
 
     // Inside a slow load, with the next load under way: a cancel still writes that image, reports nothing
@@ -469,7 +445,6 @@ private slots:
         QVERIFY(TestTools::writeFile(path("blocker"), "a file, not a folder\n") && QDir().mkdir(path("sub")));
         QVERIFY(QFile::link(sources[1], path("link.ppm")));
         const QStringList blocked = {path("blocker/out0.img"), path("blocker/out1.img")};
-        const QByteArray before = readFile(sources[1]);
         for (int format = 0; format < 4; ++format) {
             QCOMPARE(Job(sources, blocked, plan(3, 2, 2, 1), 0, format).run(),
                      QStringList({"0/2 0/2", "0/2 1/2", "aborted 0 " + blocked[0]}));
@@ -479,20 +454,21 @@ private slots:
             QCOMPARE(Job(sources, aliased, plan(3, 1), 0, format).run(),
                      QStringList({"0/3 0/1", "1/3 0/1", "aborted 0 " + aliased[1]}));
             QCOMPARE(written(), QString("01"));
-            QCOMPARE(readFile(sources[1]), before);
         }
+    }
 
-        // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x
-        // 11000 pixels ends the run with a report naming it, before any operation and with nothing allocated
-        // for it; so does a size whose accumulator the memory cannot hold (40000 x 16000 x 3 samples fit the
-        // sample count but take 7.7 GB, beyond a 4 GB address space; the sanitizers need more than that for
-        // themselves).
-        QVERIFY(QFile::remove(out[0]) && QFile::remove(out[1]));
+    // A first source that is no image, has no usable size, is absent, or is damaged and claims 11000 x 11000
+    // pixels ends the run with a report naming it, before any operation and with nothing allocated for it;
+    // so does a size whose accumulator the memory cannot hold (40000 x 16000 x 3 samples fit the sample
+    // count but take 7.7 GB, beyond a 4 GB address space; the sanitizers need more than that for themselves).
+    void firstSourceRefused()
+    {
+        makeSources(2);
         QVERIFY(sandbox->convert({"-size", "64x64", "plasma:", path("claims.jpg")}));
-        const QByteArray jpeg = readFile(path("claims.jpg")); // its start of frame says 11000 x 11000
-        QVERIFY(TestTools::writeFile(path("claims.jpg"),
-                                     QByteArray(jpeg).replace(jpeg.indexOf("\xFF\xC0") + 5, 4,
-                                                              "\x2A\xF8\x2A\xF8"))
+        QByteArray jpeg = readFile(path("claims.jpg"));
+        // Its start of frame says 11000 x 11000.
+        jpeg.replace(jpeg.indexOf("\xFF\xC0") + 5, 4, "\x2A\xF8\x2A\xF8");
+        QVERIFY(TestTools::writeFile(path("claims.jpg"), jpeg)
                 && TestTools::writeFile(path("notes.ppm"), "not an image\n"));
         rusage start, end;
         getrusage(RUSAGE_SELF, &start);
@@ -516,8 +492,8 @@ private slots:
             QCOMPARE(Job(sources, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + sources[0]});
         }
         QCOMPARE(setrlimit(RLIMIT_AS, &previous), 0);
-        QCOMPARE(written(), QString());
     }
+
     void sameFilesAsTheWorker_data()
     {
         QTest::addColumn<QString>("row");
