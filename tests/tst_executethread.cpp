@@ -173,15 +173,11 @@ class TestExecuteThread : public QObject
     }
 
 private slots:
-    // The batch front end runs with no display at all.
-    void initTestCase()
-    {
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            qunsetenv(name);
-    }
-
     void init()
     {
+        // The batch front end runs with no display at all.
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            qunsetenv(name);
         sandbox.reset(new TestTools::ToolSandbox); // the bridge runs stand-ins from its "tools" folder
         QVERIFY(sandbox->isValid() && QDir().mkdir(path("out")));
         sources.clear();
