@@ -414,6 +414,7 @@ private slots:
         QVERIFY(TestTools::writeFile(path("blocker"), "a file, not a folder\n") && QDir().mkdir(path("sub")));
         QVERIFY(QFile::link(sources[1], path("link.ppm")));
         const QStringList blocked = {path("blocker/out0.img"), path("blocker/out1.img")};
+        const QByteArray before = readFile(sources[1]);
         for (int format = 0; format < 4; ++format) {
             QCOMPARE(Job(sources, blocked, plan(3, 2, 2, 1), 0, format).run(),
                      QStringList({"0/2 0/2", "0/2 1/2", "aborted 0 " + blocked[0]}));
@@ -423,6 +424,7 @@ private slots:
             QCOMPARE(Job(sources, aliased, plan(3, 1), 0, format).run(),
                      QStringList({"0/3 0/1", "1/3 0/1", "aborted 0 " + aliased[1]}));
             QCOMPARE(entries(path("out")), QStringList({"0.tif", "1.tif"}));
+            QCOMPARE(readFile(sources[1]), before);
         }
     }
 
@@ -461,6 +463,7 @@ private slots:
             QCOMPARE(Job(sources, out.mid(0, 1), plan(2, 0)).run(), QStringList{"aborted 1 " + sources[0]});
         }
         QCOMPARE(setrlimit(RLIMIT_AS, &previous), 0);
+        QCOMPARE(entries(path("out")), QStringList());
     }
 
     void sameFilesAsTheWorker_data()
