@@ -232,26 +232,24 @@ private slots:
                 // At pixel depth 48 the tool scales 8 bits to 16 by 257 and repeats gray in R, G and B.
                 at48.insert(at48.end(), channels == 1 ? 3 : 1, bits == 8 ? values[i] * 257 : values[i]);
             }
-            const QString file = path(name);
-            makeFromRaw(file, 3, 2, map, bits, values);
-            const Image32 asIs(file, QString(), -1);
+            makeFromRaw(name, 3, 2, map, bits, values);
+            const Image32 asIs(name, QString(), -1);
             QCOMPARE(std::make_tuple(asIs.width, asIs.height, asIs.depth, asIs.channels),
                      std::make_tuple(3, 2, bits, channels == 1 ? 1 : 3));
             QCOMPARE(samplesOf(asIs), own);
-            QCOMPARE(load(file), at48);
+            QCOMPARE(load(name), at48);
             if (channels == 4)
-                QCOMPARE(load(file, 32), values);
+                QCOMPARE(load(name, 32), values);
         }
         // A file of two frames; names the tool would read as a frame list, a pattern or nothing; the folder.
-        QVERIFY(m_box->convert({path("gray8.png"), path("gray8.png"), path("two.tif")}));
+        QVERIFY(m_box->convert({"gray8.png", "gray8.png", "two.tif"}));
         QVERIFY(load("two.tif").empty());
         for (const char *name : {"gray8.png[0]", "gray8*.png", "gray8?png", "missing.png", "."})
             QVERIFY2(load(name).empty() && identifyImage(name).isEmpty(), name);
 
-        const QString jpeg = path("whole.jpg"), png = path("whole.png");
-        QVERIFY(m_box->convert({"-size", "64x48", "plasma:fractal", "-quality", "90", "-write", jpeg,
-                                "+delete", "gradient:red-blue", png}));
-        const QByteArray jpegBytes = readFile(jpeg), pngBytes = readFile(png);
+        QVERIFY(m_box->convert({"-size", "64x48", "plasma:fractal", "-quality", "90", "-write", "whole.jpg",
+                                "+delete", "gradient:red-blue", "whole.png"}));
+        const QByteArray jpegBytes = readFile("whole.jpg"), pngBytes = readFile("whole.png");
         // Cut in half, cut before the end chunk, a pixel chunk failing its check sum, empty, no image at all.
         const std::pair<const char *, QByteArray> damaged[] = {
             {"truncated.jpg", jpegBytes.left(jpegBytes.size() / 2)},
@@ -262,7 +260,7 @@ private slots:
             QVERIFY2(writeFile(name, bytes) && load(name).empty() && load(name, -1).empty(), name);
         // A JPEG naming an unknown JFIF revision draws a warning that quotes its path, and loads exactly
         // from folders named for damage.
-        const V whole = load(jpeg);
+        const V whole = load("whole.jpg");
         const QByteArray odd = QByteArray(jpegBytes).replace(11, 1, "\3"); // JFIF 3.1
         for (const QString folder :
              {"plain", "truncated shots", "corrupted-card", "damaged lens", "premature eof", "crc error"})
@@ -302,7 +300,7 @@ private slots:
             QVERIFY2(load(file, pixelDepth) == expected, qPrintable(identify + " / " + convert));
         }
         // A convert that cannot be started (its interpreter is missing) fails the load.
-        QVERIFY(writeFile(path("tools/convert"), "#!/missing/sh\n") && load(file).empty());
+        QVERIFY(writeFile("tools/convert", "#!/missing/sh\n") && load(file).empty());
         // A stream of many pieces, split at odd offsets, lands whole: 2 MB through the pipe.
         QVERIFY(m_box->addTool("identify", "printf '1024::1024::16::gray'"));
         QVERIFY(m_box->addTool("convert",
@@ -366,18 +364,18 @@ private slots:
             std::atomic_bool interrupt(false);
             auto loading = std::async(std::launch::async, [&] { return load(file, 48, &interrupt); });
             // Set once the hanging tool runs, however slowly the machine gets it there.
-            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(path("tools/started")), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists("tools/started"), 20000);
             interrupt = true;
             QVERIFY2(loading.get().empty() && !wellBeforeTheLimit.hasExpired(), qPrintable(tool));
         }
-        QCOMPARE(readFile(path("cleaned.txt")), QByteArray("cleaned\n"));
+        QCOMPARE(readFile("cleaned.txt"), QByteArray("cleaned\n"));
         // Past its limit a tool is asked to end; one that ignores that is killed.
         QVERIFY(m_box->addTool("stubborn",
                                "trap '' TERM; echo $$ > stubborn.pid; while :; do sleep 0.1; done"));
         ToolRunner stubborn(path("tools/stubborn"), {});
         stubborn.setTimeLimit(2000);
         QVERIFY(!stubborn.run() && stubborn.timedOut());
-        const int pid = readFile(path("stubborn.pid")).trimmed().toInt();
+        const int pid = readFile("stubborn.pid").trimmed().toInt();
         QVERIFY2(pid > 0 && ::kill(pid, 0) != 0, "the tool is left running");
     }
 
@@ -472,20 +470,19 @@ private slots:
         }
         // The JPEG quality is honoured; through a link the file it points to is replaced; an unknown format
         // writes nothing.
-        wide->save(path("low.jpg"), "JPG", 10);
-        const qint64 low = QFileInfo(path("low.jpg")).size();
-        QVERIFY(QFile::link(path("low.jpg"), path("link.jpg")));
-        wide->save(path("link.jpg"), "JPG", 100);
-        QVERIFY(QFileInfo(path("link.jpg")).isSymLink() && QFileInfo(path("low.jpg")).size() > low);
-        QVERIFY(writeFails(saveAs("XYZ"), *wide, path("x.xyz")) && !QFileInfo::exists(path("x.xyz"))
-                && noLeftovers(m_box->path()));
+        wide->save("low.jpg", "JPG", 10);
+        const qint64 low = QFileInfo("low.jpg").size();
+        QVERIFY(QFile::link("low.jpg", "link.jpg"));
+        wide->save("link.jpg", "JPG", 100);
+        QVERIFY(QFileInfo("link.jpg").isSymLink() && QFileInfo("low.jpg").size() > low);
+        QVERIFY(writeFails(saveAs("XYZ"), *wide, "x.xyz") && !QFileInfo::exists("x.xyz") && noLeftovers("."));
     }
 
     void saveTiff16LaysOutTheFileExactly()
     {
         // Only the low 16 bits of a sample are written.
         Image32 one(1, 1, 48), eight(1, 1, 24);
-        with(one, {0x1234, 0xABCD, 0x10001}).saveTiff16(path("one.tif"));
+        with(one, {0x1234, 0xABCD, 0x10001}).saveTiff16("one.tif");
         // Little-endian: "II", 42, the directory at 14; the samples; 11 entries of tag, type, count, value:
         // 1 x 1, bits at 152, uncompressed, RGB, fill order, strip at 8, orientation, 3 samples a pixel,
         // 6 bytes in the strip, contiguous; no next directory; 16 bits a sample.
@@ -495,21 +492,21 @@ private slots:
             "1101 0400 01000000 08000000  1201 0300 01000000 01000000  1501 0300 01000000 03000000"
             "1701 0400 01000000 06000000  1c01 0300 01000000 01000000  00000000  1000 1000 1000")
             + QByteArray(100, '\0');
-        QCOMPARE(readFile(path("one.tif")), expected);
+        QCOMPARE(readFile("one.tif"), expected);
         // Depth 8 is widened: 255 becomes 65280.
-        with(eight, {255, 1, 0}).saveTiff16(path("eight.tif"));
-        QCOMPARE(readFile(path("eight.tif")).mid(8, 6), QByteArray::fromHex("00ff 0001 0000"));
+        with(eight, {255, 1, 0}).saveTiff16("eight.tif");
+        QCOMPARE(readFile("eight.tif").mid(8, 6), QByteArray::fromHex("00ff 0001 0000"));
         // Sizes the SHORT fields cannot hold are refused and write nothing; the largest that fits is written.
         for (const QSize &size : {QSize(65536, 1), QSize(1, 70000)})
-            QVERIFY(writeFails(tiff16, Image32(size.width(), size.height(), 48), path("huge.tif")));
-        QVERIFY(!QFileInfo::exists(path("huge.tif")));
-        Image32(65535, 1, 48).saveTiff16(path("widest.tif"));
+            QVERIFY(writeFails(tiff16, Image32(size.width(), size.height(), 48), "huge.tif"));
+        QVERIFY(!QFileInfo::exists("huge.tif"));
+        Image32(65535, 1, 48).saveTiff16("widest.tif");
     }
 
     void failedWritesLeaveNoTraceAndProtectedFilesStay()
     {
-        QVERIFY(writeFile(path("plain.txt"), "a file, not a folder"));
-        QVERIFY(QDir().mkpath(path("taken.png")) && writeFile(path("taken.png/inside"), "kept"));
+        QVERIFY(writeFile("plain.txt", "not a folder"));
+        QVERIFY(QDir().mkpath("taken.png") && writeFile("taken.png/inside", "kept"));
         // A pipe anybody may write to (the sandbox is the current folder).
         QVERIFY(::mkfifo("pipe.png", 0666) == 0 && ::chmod("pipe.png", 0666) == 0);
         // A small disk (root and mount rights needed).
@@ -536,14 +533,13 @@ private slots:
             const auto image = make(8, 8, pixelDepth, [](int i) { return quint32(i * 1000); });
             // A missing folder, a file for a folder, an unwritable place; replacing a device, a pipe or a
             // folder by a file would be worse than failing.
-            for (const QString &target : {path("missing/out." + suffix), path("plain.txt/out." + suffix),
-                                          "/proc/velumen-out." + suffix, QString("/dev/full"),
-                                          path("pipe.png"), path("taken.png")})
+            const QStringList targets{"missing/out." + suffix, "plain.txt/out." + suffix,
+                                      "/proc/velumen-out." + suffix, "/dev/full", "pipe.png", "taken.png"};
+            for (const QString &target : targets)
                 QVERIFY2(writeFails(write, *image, target), qPrintable(name + " " + target));
-            QVERIFY(!QFileInfo::exists(path("missing")) && !QFileInfo("/dev/full").isFile()
-                    && !QFileInfo(path("pipe.png")).isFile() && noLeftovers("/dev"));
-            QCOMPARE(readFile(path("plain.txt")) + readFile(path("taken.png/inside")),
-                     QByteArray("a file, not a folderkept"));
+            QVERIFY(!QFileInfo::exists("missing") && !QFileInfo("/dev/full").isFile()
+                    && !QFileInfo("pipe.png").isFile() && noLeftovers("/dev"));
+            QCOMPARE(readFile("plain.txt") + readFile("taken.png/inside"), QByteArray("not a folderkept"));
             // A user's earlier result made read-only, in a folder they may write, stays byte for byte; a
             // writable one is replaced.
             const QString kept = path(name + " kept." + suffix), open = path(name + " open." + suffix);
