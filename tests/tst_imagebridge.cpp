@@ -99,12 +99,11 @@ class TestImageBridge : public QObject
     std::unique_ptr<ToolSandbox> m_box;
 
     // Makes an image file from raw samples with the real convert.
-    void makeFromRaw(const QString &file, int width, int height, const QString &map, int depth,
-                     const V &values)
+    void makeFromRaw(const QString &file, const QString &size, const QString &map, int depth, const V &values)
     {
         QVERIFY(writeFile("source.raw", lowByteFirst(values, depth / 8)));
-        QVERIFY(m_box->convert({"-size", QString("%1x%2").arg(width).arg(height), "-depth",
-                                QString::number(depth), "-endian", "LSB", map + ":source.raw", file}));
+        QVERIFY(m_box->convert({"-size", size, "-depth", QString::number(depth), "-endian", "LSB",
+                                map + ":source.raw", file}));
     }
 
     // The file's samples as the real convert gives them (map and bits), low byte first, read from a
@@ -123,7 +122,7 @@ private slots:
     {
         m_box.reset(new ToolSandbox);
         QVERIFY2(m_box->isValid(), "no sandbox folder or no ImageMagick convert/identify on PATH");
-        makeFromRaw("gray.png", 2, 1, "gray", 8, {1, 2}); // a small source for the tools to fail on
+        makeFromRaw("gray.png", "2x1", "gray", 8, {1, 2}); // a small source for the tools to fail on
     }
 
     void cleanup() { m_box.reset(); }
@@ -228,7 +227,7 @@ private slots:
                 // At pixel depth 48 the tool scales 8 bits to 16 by 257 and repeats gray in R, G and B.
                 at48.insert(at48.end(), channels == 1 ? 3 : 1, bits == 8 ? values[i] * 257 : values[i]);
             }
-            makeFromRaw(name, 3, 2, map, bits, values);
+            makeFromRaw(name, "3x2", map, bits, values);
             const Image32 asIs(name, QString(), -1);
             QCOMPARE(std::make_tuple(asIs.width, asIs.height, asIs.depth, asIs.channels, samplesOf(asIs)),
                      std::make_tuple(3, 2, bits, channels == 1 ? 1 : 3, own));
@@ -266,7 +265,7 @@ private slots:
         QVERIFY(load("truncated.jpg").empty());
     }
 
-    void standInToolsDecideTheLoad()
+    void toolsAreFoundAndTheirAnswersDecideTheLoad()
     {
         const QString file = "gray.png";
         const QString full = R"(printf '\001\000\002\000\003\000\004\000\005\000\006\000')"; // 6 samples
@@ -309,10 +308,7 @@ private slots:
         QVERIFY(m_box->addTool("magick", dispatch.arg(shellQuote(m_box->realIdentify()),
                                                       shellQuote(m_box->realConvert()))));
         QCOMPARE(load(file, 8), (V{1, 2}));
-    }
 
-    void toolLookupNeverTakesWindowsOwnConvert()
-    {
         // Windows' System32 holds a convert.exe that converts file systems (here an identify.exe too: nothing
         // there is taken); ImageMagick's folder holds both tools or its front end. Paths are written the
         // Linux way so that they are absolute here.
@@ -323,14 +319,14 @@ private slots:
         const auto exists = [&files](const QString &p) { return files.contains(p); };
         ToolLocator::Places places{"/none", {}, {"/c/WINDOWS"}, true, exists};
         // windows, PATH, convert's command line ("" when not found), identify's
-        const std::tuple<bool, QString, QString, QString> cases[] = {
+        const std::tuple<bool, QString, QString, QString> lookups[] = {
             {true, "/C/Windows/system32/;/C/Apps", "", ""},
             {true, "/c/windows/System32;/D/IM6;/C/IM 7", "/D/IM6/convert.exe", "/D/IM6/identify.exe"},
             {true, "/C/Windows/System32;\"/C/IM 7\";/D/IM6", "/C/IM 7/convert.exe",
              "/C/IM 7/magick.exe identify"},
             {false, "bin;/opt/im7;/usr/bin", "/usr/bin/convert", "/usr/bin/identify"},
             {false, "/opt/im7;/home/u/bin", "/home/u/bin/convert", "/opt/im7/magick identify"}};
-        for (const auto &[windows, path, convert, identify] : cases) {
+        for (const auto &[windows, path, convert, identify] : lookups) {
             places.windows = windows;
             places.searchPath = path.split(';');
             QCOMPARE(ToolLocator::find("convert", places).join(' '), convert);
@@ -378,7 +374,7 @@ private slots:
         const QDir folder(m_box->filePath("my photos")), odd(m_box->filePath("my photos %d [1] zażółć"));
         const QString file = folder.filePath("-night \"1\" (a) zażółć.png");
         QVERIFY(folder.mkpath(".") && odd.mkpath("."));
-        makeFromRaw(file, 2, 1, "rgb", 16, values);
+        makeFromRaw(file, "2x1", "rgb", 16, values);
         for (const QString t : {"identify", "convert"})
             QVERIFY(m_box->addForwardingTool(t, R"(printf '%s\n' "$@" > ${0##*/}.args; env > ${0##*/}.env)"));
         // The tools print numbers and messages in the C locale, keep the rest of the user's, and get huge
@@ -394,13 +390,11 @@ private slots:
         QCOMPARE(arguments("convert"),
                  (QStringList{file, "-depth", "16", "-function", "Polynomial", "0.5,0.0", "-endian", "LSB",
                               "rgb:-"}));
-        for (const QString tool : {"identify", "convert"}) {
-            const QStringList environment = QString(readFile(tool + ".env")).split('\n');
-            QVERIFY2(environment.filter(QRegularExpression("^LC_ALL=")).isEmpty(), qPrintable(tool));
-            for (const QString line : {"LC_CTYPE=C.UTF-8", "LC_NUMERIC=C", "LC_MESSAGES=C", "GLIBC_TUNABLES="
-                                       "glibc.malloc.trim_threshold=9999999:glibc.malloc.hugetlb=1"})
-                QVERIFY2(environment.contains(line), qPrintable(tool + ": " + line));
-        }
+        const QStringList environment = QString(readFile("convert.env")).split('\n');
+        QVERIFY(environment.filter(QRegularExpression("^LC_ALL=")).isEmpty());
+        for (const QString line : {"LC_CTYPE=C.UTF-8", "LC_NUMERIC=C", "LC_MESSAGES=C", "GLIBC_TUNABLES="
+                                   "glibc.malloc.trim_threshold=9999999:glibc.malloc.hugetlb=1"})
+            QVERIFY2(environment.contains(line), qPrintable(line));
         // Names ImageMagick could misread, and any name in a folder it could misread, reach it as a plain
         // link to the file, gone afterwards; other names reach it as they are.
         const QStringList plain{"say \"cheese\".png", "two  spaces .png", "-rf.png", "it's.png"};
