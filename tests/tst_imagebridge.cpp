@@ -267,7 +267,6 @@ private slots:
 
     void toolsAreFoundAndTheirAnswersDecideTheLoad()
     {
-        const QString file = "gray.png";
         const QString full = R"(printf '\001\000\002\000\003\000\004\000\005\000\006\000')"; // 6 samples
         const QString real = "exec " + shellQuote(m_box->realIdentify()) + " \"$@\"";
         // identify, convert, pixel depth, samples (none: ReadFailed naming the file)
@@ -291,23 +290,23 @@ private slots:
             {real, full, 48, {1, 2, 3, 4, 5, 6}}};
         for (const auto &[identify, convert, pixelDepth, expected] : cases) {
             QVERIFY(m_box->addTool("identify", identify) && m_box->addTool("convert", convert));
-            QVERIFY2(load(file, pixelDepth) == expected, qPrintable(identify + " / " + convert));
+            QVERIFY2(load("gray.png", pixelDepth) == expected, qPrintable(identify + " / " + convert));
         }
         // A convert that cannot be started (its interpreter is missing) fails the load.
-        QVERIFY(writeFile("tools/convert", "#!/missing/sh\n") && load(file).empty());
+        QVERIFY(writeFile("tools/convert", "#!/missing/sh\n") && load("gray.png").empty());
         // A stream of many pieces, split at odd offsets, lands whole: 2 MB through the pipe.
         QVERIFY(m_box->addTool("identify", "printf '1024::1024::16::gray'"));
         QVERIFY(m_box->addTool("convert", "head -c1 /dev/zero; head -c2097151 /dev/zero | tr '\\0' '\\377'"));
         V big(1 << 20, 0xFFFF);
         big[0] = 0xFF00;
-        QCOMPARE(load(file, -1), big);
+        QCOMPARE(load("gray.png", -1), big);
         // ImageMagick 7's front end alone serves, given the tool's name first.
         m_box->removeTools();
         const QString dispatch = R"(t=$1; shift; case $t in identify) exec %1 "$@";; )"
                                  R"(convert) exec %2 "$@";; esac)";
         QVERIFY(m_box->addTool("magick", dispatch.arg(shellQuote(m_box->realIdentify()),
                                                       shellQuote(m_box->realConvert()))));
-        QCOMPARE(load(file, 8), (V{1, 2}));
+        QCOMPARE(load("gray.png", 8), (V{1, 2}));
 
         // Windows' System32 holds a convert.exe that converts file systems (here an identify.exe too: nothing
         // there is taken); ImageMagick's folder holds both tools or its front end. Paths are written the
@@ -340,7 +339,6 @@ private slots:
 
     void hangingToolsEndByInterruptOrTimeLimit()
     {
-        const QString file = "gray.png";
         // A hanging identify; a convert that delivers its whole stream, hangs, and tidies up when asked
         // to end.
         const std::pair<QString, QString> hanging[] = {{"identify", ": > tools/started; exec sleep 120"},
@@ -352,7 +350,7 @@ private slots:
             QVERIFY(m_box->addForwardingTool("identify") && m_box->addTool(tool, body));
             const QDeadlineTimer wellBeforeTheLimit(20000); // the tools' own limit is 30 s: the flag ended it
             std::atomic_bool interrupt(false);
-            auto loading = std::async(std::launch::async, [&] { return load(file, 48, &interrupt); });
+            auto loading = std::async(std::launch::async, [&] { return load("gray.png", 48, &interrupt); });
             // Set once the hanging tool runs, however slowly the machine gets it there.
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists("tools/started"), 20000);
             interrupt = true;
@@ -411,7 +409,7 @@ private slots:
         QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden).size(), 1 + plain.size() + awkward.size() - 1);
     }
 
-    void writtenFilesReadBackExactly()
+    void writtenFilesReadBackExactlyAndTiff16IsLaidOutExactly()
     {
         // Seven pixels wide, five rows: any row padding or shear moves samples between rows, and they span
         // several blocks of the narrowing pass.
@@ -462,12 +460,9 @@ private slots:
         wide->save("link.jpg", "JPG", 100);
         QVERIFY(QFileInfo("link.jpg").isSymLink() && QFileInfo("low.jpg").size() > low);
         QVERIFY(writeFails(saveAs("XYZ"), *wide, "x.xyz") && !QFileInfo::exists("x.xyz") && noLeftovers("."));
-    }
 
-    void saveTiff16LaysOutTheFileExactly()
-    {
-        // Only the low 16 bits of a sample are written.
-        Image32 one(1, 1, 48), eight(1, 1, 24);
+        // The 16-bit TIFF writer's own layout; only the low 16 bits of a sample are written.
+        Image32 one(1, 1, 48), widened(1, 1, 24);
         with(one, {0x1234, 0xABCD, 0x10001}).saveTiff16("one.tif");
         // Little-endian: "II", 42, the directory at 14; the samples; 11 entries of tag, type, count, value:
         // 1 x 1, bits at 152, uncompressed, RGB, fill order, strip at 8, orientation, 3 samples a pixel,
@@ -480,8 +475,8 @@ private slots:
             + QByteArray(100, '\0');
         QCOMPARE(readFile("one.tif"), expected);
         // Depth 8 is widened: 255 becomes 65280.
-        with(eight, {255, 1, 0}).saveTiff16("eight.tif");
-        QCOMPARE(readFile("eight.tif").mid(8, 6), QByteArray::fromHex("00ff 0001 0000"));
+        with(widened, {255, 1, 0}).saveTiff16("widened.tif");
+        QCOMPARE(readFile("widened.tif").mid(8, 6), QByteArray::fromHex("00ff 0001 0000"));
         // Sizes the SHORT fields cannot hold are refused and write nothing; the largest that fits is written.
         for (const QSize &size : {QSize(65536, 1), QSize(1, 70000)})
             QVERIFY(writeFails(tiff16, Image32(size.width(), size.height(), 48), "huge.tif"));
