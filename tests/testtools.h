@@ -44,7 +44,6 @@ public:
     bool isValid() const { return m_valid && !m_convert.isEmpty() && !m_identify.isEmpty(); }
     QString path() const { return m_folder.path(); }
     QString filePath(const QString &name) const { return QDir(m_folder.path()).filePath(name); }
-    QString realConvert() const { return m_convert; }
     QString realIdentify() const { return m_identify; }
 
     // Writes tools/<name> as an executable shell script with the given body.
