@@ -45,7 +45,8 @@ QMap<QString, QString> snapshot(const QWidget *root, bool withTexts = true)
         QStringList values{w->isHidden() ? "hidden" : "", w->isEnabled() ? "" : "disabled"}, texts;
         for (const char *name : {"checked", "currentIndex", "value", "suffix", "minimum", "maximum"})
             values << w->property(name).toString();
-        texts << (w->isWindow() ? w->windowTitle() : "") << w->property("title").toString() << w->property("text").toString();
+        texts << (w->isWindow() ? w->windowTitle() : "") << w->property("title").toString()
+              << w->property("text").toString();
         if (auto *view = qobject_cast<const QAbstractItemView *>(w))
             values << items(view->model());
         if (auto *combo = qobject_cast<const QComboBox *>(w))
@@ -109,7 +110,10 @@ class TestMainWindow : public QObject
     ExecuteThread *worker() const { return window->findChild<ExecuteThread *>(); }
     DestinationDialog *dialog() const { return window->findChild<DestinationDialog *>(); }
     QStringList destinations() const { return items(get<QListWidget>("destinationImages")->model()); }
-    QString output(int i) const { return sandbox->filePath(QString("out/output%1.png").arg(i, 4, 10, QChar('0'))); }
+    QString output(int i) const
+    {
+        return sandbox->filePath(QString("out/output%1.png").arg(i, 4, 10, QChar('0')));
+    }
     // Sets combo box indexes and the values of check boxes, spin boxes and text fields, in order.
     void set(const QList<QPair<const char *, QVariant>> &settings) const
     {
@@ -140,16 +144,20 @@ class TestMainWindow : public QObject
     QString controls() const
     {
         const auto *begin = get<QPushButton>("executeButton");
-        return QStringLiteral("%1|%2|%3|%4").arg(begin->text()).arg(begin->isEnabled())
-            .arg(get<QPushButton>("cancelButton")->isEnabled()).arg(get<QProgressBar>("progressBar")->value());
+        return QStringLiteral("%1|%2|%3|%4")
+            .arg(begin->text())
+            .arg(begin->isEnabled())
+            .arg(get<QPushButton>("cancelButton")->isEnabled())
+            .arg(get<QProgressBar>("progressBar")->value());
     }
     // The labels of an option pair, "label 1|label 2|"; a hidden box or label adds a "-".
     QString rows(const QByteArray &prefix) const
     {
         QString shown;
         for (const QByteArray &name : {prefix + "Option1", prefix + "Option2"})
-            shown += QString(get<QSpinBox>(name)->isVisible() ? "" : "-") + (get<QLabel>(name + "Label")->isVisible() ? "" : "-")
-                     + get<QLabel>(name + "Label")->text() + '|';
+            shown += QString(get<QSpinBox>(name)->isVisible() ? "" : "-")
+                + (get<QLabel>(name + "Label")->isVisible() ? "" : "-") + get<QLabel>(name + "Label")->text()
+                + '|';
         return shown;
     }
     bool sameFrames(const QList<int> &masks) const
@@ -164,7 +172,8 @@ class TestMainWindow : public QObject
     // given runs before the real one.
     QStringList setUpJob(int frames, int condition, bool openFolder, const QString &convert = QString())
     {
-        if (!convert.isEmpty() && !(sandbox->addForwardingTool("identify") && sandbox->addForwardingTool("convert", convert)))
+        if (!convert.isEmpty()
+            && !(sandbox->addForwardingTool("identify") && sandbox->addForwardingTool("convert", convert)))
             qFatal("cannot place the stand-in tools");
         for (int k = 0; k < frames; ++k)
             frame(1 << k).save(sandbox->filePath(QStringLiteral("frame%1.png").arg(k)));
@@ -223,7 +232,8 @@ private slots:
     void initTestCase()
     {
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
-        QVERIFY(home.isValid() && QDir(home.path()).mkpath("frames/sub") && QDir(home.path()).mkpath("empty"));
+        QVERIFY(home.isValid() && QDir(home.path()).mkpath("frames/sub")
+                && QDir(home.path()).mkpath("empty"));
         useOwnDialogsAndHome(home.path());
         QImage image(8, 6, QImage::Format_RGB32);
         image.fill(Qt::darkBlue);
@@ -246,26 +256,33 @@ private slots:
     void startState()
     {
         QCOMPARE(window->size(), QSize(800, 720));
-        QVERIFY(!window->menuWidget() && !window->findChild<QStatusBar *>() && !window->findChild<QToolBar *>());
+        QVERIFY(!window->menuWidget() && !window->findChild<QStatusBar *>()
+                && !window->findChild<QToolBar *>());
         const QMap<QString, QString> state = snapshot(window.get()), expected = {{":title", "Velumen"},
-            {"language", "0|English|Polski"}, {"stackMethod", "0|Lighten only|Darken only|Mean"}, {"sourceImagesCount", "0"},
-            {"condition", "0|All images|All previous images|Groups of images|Groups of images (loop)|Disjoint groups of images"},
+            {"language", "0|English|Polski"}, {"stackMethod", "0|Lighten only|Darken only|Mean"},
+            {"condition", "0|All images|All previous images|Groups of images|Groups of images (loop)"
+                          "|Disjoint groups of images"},
             {"fadeMethod", "0|No fading|Fade in|Fade out|Fade in and out"}, {"progressBar", "0|0|100|0%"},
             {"conditionOption1", "hidden|1|1|9999|1"}, {"conditionOption2", "hidden|1|1|9999|1"},
             {"fadeMethodOption1", "hidden|50|%|0|100|50%"}, {"fadeMethodOption2", "hidden|50|%|0|100|50%"},
-            {"detailsLabel", "hidden|" + languageText(0)}, {"conditionHelp", "hidden"}, {"stackMethodHelp", "hidden"},
-            {"fadeMethodHelp", "hidden"}, {"languageGroupBox", "false|Language"}, {"executeButton", "false|Begin"},
+            {"detailsLabel", "hidden|" + languageText(0)}, {"conditionHelp", "hidden"},
+            {"stackMethodHelp", "hidden"}, {"fadeMethodHelp", "hidden"}, {"sourceImagesCount", "0"},
+            {"languageGroupBox", "false|Language"}, {"executeButton", "false|Begin"},
             {"sourceImagesCountLabel", "Number of source images:"}, {"cancelButton", "disabled|false|Cancel"},
             {"destinationImagesCountLabel", "Number of destination images:"}, {"destinationImagesCount", "0"},
             {"sourceImagesButton", "false|Choose..."}, {"destinationImagesButton", "false|Choose..."},
             {"openDestinationFolder", "true|Open destination folder after finishing"},
-            {"DestinationDialog", "hidden|Name and format of destination images"}, {"destinationFolder", QDir::homePath()},
-            {"overwriteNotice", "All existing files will be overwritten without warning."}, {"compressionLabel", "Quality"},
-            {"destinationFolderBox", "false|Destination folder"}, {"destinationFolderButton", "false|Choose..."},
-            {"namePatternBox", "false|Name format of destination files"}, {"fileTypeBox", "false|Type of destination files"},
-            {"namePattern", "output****.jpg"}, {"fileType", "0|JPG|PNG|8 bits/channel|16 bits/channel"}, {"compression", "92|1|100|92"}};
+            {"DestinationDialog", "hidden|Name and format of destination images"},
+            {"destinationFolder", QDir::homePath()}, {"compressionLabel", "Quality"},
+            {"overwriteNotice", "All existing files will be overwritten without warning."},
+            {"destinationFolderBox", "false|Destination folder"},
+            {"destinationFolderButton", "false|Choose..."},
+            {"namePatternBox", "false|Name format of destination files"},
+            {"fileTypeBox", "false|Type of destination files"}, {"namePattern", "output****.jpg"},
+            {"fileType", "0|JPG|PNG|8 bits/channel|16 bits/channel"}, {"compression", "92|1|100|92"}};
         for (auto it = expected.begin(); it != expected.end(); ++it)
-            QVERIFY2(state.value(it.key()) == it.value(), qPrintable(it.key() + ": " + state.value(it.key())));
+            QVERIFY2(state.value(it.key()) == it.value(),
+                     qPrintable(it.key() + ": " + state.value(it.key())));
         // The dialog opens without blocking the window.
         click("destinationImagesButton");
         QVERIFY(dialog()->isVisible() && !dialog()->isModal() && !QApplication::activeModalWidget());
@@ -276,9 +293,10 @@ private slots:
         // Values set in hidden rows are kept through every change of the rows; no sources, no destinations.
         set({{"conditionOption1", 7}, {"conditionOption2", 3}});
         const QString hidden = "--|--|", group("Number of images per group|Step between groups|");
-        const QStringList conditionRows = {hidden, hidden, group, group, "Number of groups|--|"}, fadeRows = {hidden,
-            "Percentage of initial images|--|", "Percentage of final images|--|",
-            "Percentage of initial images|Percentage of final images|"};
+        const QStringList conditionRows = {hidden, hidden, group, group, "Number of groups|--|"},
+                          fadeRows = {hidden, "Percentage of initial images|--|",
+                                      "Percentage of final images|--|",
+                                      "Percentage of initial images|Percentage of final images|"};
         for (int i : {2, 0, 4, 1, 3, 0}) {
             set({{"condition", i}, {"fadeMethod", i % 4}});
             QCOMPARE(rows("condition") + rows("fadeMethod") + get<QLabel>("destinationImagesCount")->text()
@@ -293,7 +311,8 @@ private slots:
         const QStringList before = destinations();
         for (int other : {1, 0}) {
             set({{"fadeMethod", 3}, {"stackMethod", 2}, {"language", other}});
-            QVERIFY(get("fadeMethod")->currentIndex() == 0 && !get("fadeMethod")->isEnabled() && rows("fadeMethod") == hidden);
+            QVERIFY(get("fadeMethod")->currentIndex() == 0 && !get("fadeMethod")->isEnabled()
+                    && rows("fadeMethod") == hidden);
             set({{"stackMethod", other}});
             QVERIFY(get("fadeMethod")->currentIndex() == 0 && get("fadeMethod")->isEnabled());
         }
@@ -301,8 +320,9 @@ private slots:
         set({{"fadeMethod", 1}, {"fadeMethodOption1", 70}});
         QCOMPARE(destinations(), before);
         // A job set up in every widget, with the dialog open, through a language switch and back.
-        set({{"condition", 3}, {"conditionOption1", 4}, {"conditionOption2", 2}, {"stackMethod", 1}, {"fadeMethod", 3},
-             {"fadeMethodOption1", 30}, {"fadeMethodOption2", 40}, {"fileType", 2}, {"compression", 77}});
+        set({{"condition", 3}, {"conditionOption1", 4}, {"conditionOption2", 2}, {"stackMethod", 1},
+             {"fadeMethod", 3}, {"fadeMethodOption1", 30}, {"fadeMethodOption2", 40}, {"fileType", 2},
+             {"compression", 77}});
         click("destinationImagesButton");
         const QMap<QString, QString> english = snapshot(window.get());
         // Only texts change: every index, value, list and visibility stays, and no English text is left.
@@ -324,8 +344,10 @@ private slots:
         // Sources from another folder move the destinations there.
         const QStringList second = choose("/second", 5);
         QCOMPARE(QString::number(destinations().size()) + destinations().last(), "5/second/output0004.jpg");
-        QVERIFY(items(get<QListWidget>("sourceImages")->model()) == second && get<QLabel>("sourceImagesCount")->text() == "5");
-        // A folder typed in the dialog shows at once, and stays when the next choice comes from the same folder.
+        QVERIFY(items(get<QListWidget>("sourceImages")->model()) == second
+                && get<QLabel>("sourceImagesCount")->text() == "5");
+        // A folder typed in the dialog shows at once, and stays when the next choice comes from the same
+        // folder.
         get<QLineEdit>("destinationFolder")->setText("/out");
         QCOMPARE(destinations().first(), QStringLiteral("/out/output0000.jpg"));
         choose("/second", 12, false);
@@ -335,7 +357,8 @@ private slots:
         const struct { const char *folder, *pattern; int index; const char *name; } cases[] = {
             {"/out", "output****.jpg", 11, "/out/output0011.jpg"}, {"/out", "a*b**c", 7, "/out/a7b07c"},
             {"/out", "a*b**c", 11, "/out/a11b11c"}, {"/out", "IMG_**_***.tif", 3, "/out/IMG_03_003.tif"},
-            {"/out", "***", 5, "/out/005"}, {"/out", "night.png", 5, "/out/night.png"}, {"/out", "", 5, "/out/"},
+            {"/out", "***", 5, "/out/005"}, {"/out", "night.png", 5, "/out/night.png"},
+            {"/out", "", 5, "/out/"},
             {"/out/", "output****.jpg", 0, "/out//output0000.jpg"}, {"/50%2", "x%1_**", 3, "/50%2/x%1_03"}};
         for (const auto &c : cases) {
             set({{"destinationFolder", c.folder}, {"namePattern", c.pattern}});
@@ -349,22 +372,26 @@ private slots:
     void beginRefusals()
     {
         const QString dir = QDir(sandbox->path()).canonicalPath(), among = dir + "/sub/../output0000.jpg";
-        const QStringList sources{dir + "/frame0.png", dir + "/output0000.jpg"}; // a re-chosen folder holds an output
-        QVERIFY(QDir(dir).mkdir("sub") && TestTools::writeFile(sources[0], "") && TestTools::writeFile(sources[1], ""));
+        // A re-chosen folder holds an output.
+        const QStringList sources{dir + "/frame0.png", dir + "/output0000.jpg"};
+        QVERIFY(QDir(dir).mkdir("sub") && TestTools::writeFile(sources[0], "")
+                && TestTools::writeFile(sources[1], ""));
         QSignalSpy started(worker(), &QThread::started);
         BoxCatcher catcher;
         QStringList expected("Error|No source images loaded.|1");
         click();
         choose(dir, sources);
         for (int language : {0, 1}) {
-            set({{"language", language}, {"condition", 2}, {"conditionOption1", 5}}); // more per group than sources
+            // More per group than sources.
+            set({{"language", language}, {"condition", 2}, {"conditionOption1", 5}});
             click();
             set({{"condition", 0}});
             for (const char *folder : {"/missing", "/sub/.."}) {
                 get<QLineEdit>("destinationFolder")->setText(dir + folder);
                 click();
             }
-            for (const QString &text : {languageText(34), languageText(51).arg(dir + "/missing"), languageText(52).arg(among)})
+            for (const QString &text :
+                 {languageText(34), languageText(51).arg(dir + "/missing"), languageText(52).arg(among)})
                 expected << languageText(32) + '|' + text + "|1";
         }
         QCOMPARE(catcher.seen, expected);
@@ -387,7 +414,9 @@ private slots:
         QVERIFY(waitForRunEnd(1));
         QStringList expected;
         for (int op = 0; op < 6; ++op)
-            expected << QString("Przetwarzanie obrazu nr 1 (operacja %1 z 6)...|0|1|%2").arg(op + 1).arg(op * 100 / 6);
+            expected << QString("Przetwarzanie obrazu nr 1 (operacja %1 z 6)...|0|1|%2")
+                            .arg(op + 1)
+                            .arg(op * 100 / 6);
         QCOMPARE(reports, expected);
         QCOMPARE(controls(), QStringLiteral("Rozpocznij|1|0|100"));
         QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(later)});
@@ -400,8 +429,9 @@ private slots:
     void cancelAndFailedLoads()
     {
         const QString fail = sandbox->filePath(QStringLiteral("fail"));
-        const QStringList sources = setUpJob(4, 1, false, QStringLiteral("sleep 1\ncase \"$1\" in *frame0.png) if [ -e %1 ]; "
-                                                                        "then rm %1; exit 1; fi;; esac").arg(TestTools::shellQuote(fail)));
+        const QString script = QStringLiteral("sleep 1\ncase \"$1\" in *frame0.png) if [ -e %1 ]; "
+                                              "then rm %1; exit 1; fi;; esac");
+        const QStringList sources = setUpJob(4, 1, false, script.arg(TestTools::shellQuote(fail)));
         QSignalSpy started(worker(), &QThread::started), completed(worker(), &ExecuteThread::completed),
             aborted(worker(), &ExecuteThread::aborted);
         // While the second box is open the failed run ends and a job starts and reports: it is not that
@@ -425,9 +455,12 @@ private slots:
         click();
         QVERIFY(waitForRunEnd(2));
         QTest::qWait(300);
-        QCOMPARE(QString("%1 %2 %3").arg(started.count()).arg(finished->count()).arg(completed.count()), "2 2 1");
-        QCOMPARE(reports, QStringList({"Processing image #1 (operation 1 of 1)...|0|1|0", "Processing image #2 (operation 1 of 1)...|0|1|25",
-                                       "Processing image #3 (operation 1 of 1)...|0|1|50", "Processing image #4 (operation 1 of 1)...|0|1|75"}));
+        QCOMPARE(QString("%1 %2 %3").arg(started.count()).arg(finished->count()).arg(completed.count()),
+                 "2 2 1");
+        QCOMPARE(reports, QStringList({"Processing image #1 (operation 1 of 1)...|0|1|0",
+                                       "Processing image #2 (operation 1 of 1)...|0|1|25",
+                                       "Processing image #3 (operation 1 of 1)...|0|1|50",
+                                       "Processing image #4 (operation 1 of 1)...|0|1|75"}));
         QCOMPARE(controls(), QStringLiteral("Begin|1|0|100"));
         QVERIFY(sameFrames({1, 3, 7, 15}) && opened.isEmpty());
         // The load in progress at Cancel fails afterwards: nothing of the cancelled run reaches the user.
@@ -441,8 +474,10 @@ private slots:
         set({{"openDestinationFolder", 1}});
         const QString missing = sandbox->filePath(QStringLiteral("gone & <1>.png"));
         choose(QString(), {sources[0], missing, sources[2]}, false);
-        const QString box = QStringLiteral("Error|Error opening image:<br><b>%1</b><br><br>Check if the file exists.<br>"
-                                           "Check your permissions.|1").arg(missing.toHtmlEscaped());
+        const QString box
+            = QStringLiteral("Error|Error opening image:<br><b>%1</b><br><br>Check if the file exists.<br>"
+                             "Check your permissions.|1")
+                  .arg(missing.toHtmlEscaped());
         click();
         QVERIFY(waitForRunEnd(4));
         QTRY_COMPARE(catcher.seen, QStringList(box));
@@ -484,12 +519,15 @@ private slots:
         // Tools that print nothing useful on success write to the test's own output.
         QTemporaryDir dir;
         QByteArray log, depends;
-        QCOMPARE(QProcess::execute(VELUMEN_CPACK, {"-G", "DEB", "-B", dir.path(), "--config", VELUMEN_CPACK_CONFIG}), 0);
+        QCOMPARE(QProcess::execute(VELUMEN_CPACK,
+                                   {"-G", "DEB", "-B", dir.path(), "--config", VELUMEN_CPACK_CONFIG}),
+                 0);
         const QString deb = dir.filePath(QDir(dir.path()).entryList({"velumen_*.deb"}).value(0));
         QVERIFY(TestTools::ToolSandbox::run("dpkg-deb", {"-f", deb, "Depends"}, &depends));
         QCOMPARE(QProcess::execute("dpkg-deb", {"-x", deb, dir.path()}), 0);
         for (const char *name : {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5"})
-            QVERIFY2(QString(depends).split(QRegularExpression("[ ,|()\n]+")).contains(name), depends.constData());
+            QVERIFY2(QString(depends).split(QRegularExpression("[ ,|()\n]+")).contains(name),
+                     depends.constData());
         const QString usr = dir.filePath("usr/"), id = "io.github.velumen.Velumen";
         for (const char *program : {"velumen", VELUMEN_HAS_STACK ? "velumen-stack" : "velumen"})
             QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), program);
@@ -498,16 +536,20 @@ private slots:
                      QSize(size, size));
         QVERIFY(QFileInfo::exists(usr + "share/icons/hicolor/scalable/apps/" + id + ".svg"));
         const QString entry = usr + "share/applications/" + id + ".desktop";
-        QVERIFY2(TestTools::ToolSandbox::run("desktop-file-validate", {entry}, &log) && log.isEmpty(), log.constData());
-        QCOMPARE(QProcess::execute("appstreamcli", {"validate", "--no-net", usr + "share/metainfo/" + id + ".metainfo.xml"}), 0);
+        QVERIFY2(TestTools::ToolSandbox::run("desktop-file-validate", {entry}, &log) && log.isEmpty(),
+                 log.constData());
+        QCOMPARE(QProcess::execute("appstreamcli",
+                                   {"validate", "--no-net", usr + "share/metainfo/" + id + ".metainfo.xml"}),
+                 0);
         // The entry opens every kind of file the chooser offers, and shows the installed icon.
         QStringList types;
         for (const QString &filter : SourceFiles::nameFilters())
             types << QMimeDatabase().mimeTypeForFile(filter, QMimeDatabase::MatchExtension).name();
         types.removeDuplicates();
         const QString text = TestTools::readFile(entry);
-        for (const QString &line : QStringList{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;",
-                                    "MimeType=" + types.join(';') + ';'})
+        for (const QString &line : QStringList{"Exec=velumen %F", "Icon=" + id,
+                                               "Categories=Graphics;Photography;",
+                                               "MimeType=" + types.join(';') + ';'})
             QVERIFY2(text.contains('\n' + line + '\n'), qPrintable(line));
     }
 
@@ -515,7 +557,8 @@ private slots:
     // own images (not its subfolders') in natural order, names relative to the working folder.
     void openedAndDroppedFiles()
     {
-        const QStringList frames{file("frames/Frame1.tif"), file("frames/frame9.jpg"), file("frames/frame10.png")};
+        const QStringList frames{file("frames/Frame1.tif"), file("frames/frame9.jpg"),
+                                 file("frames/frame10.png")};
         const QStringList chosen = QStringList{"3", file("frames"), file("frames")} + frames;
         MainWindow opened, relative, dropped;
         QCOMPARE(opened.openFiles({file("frames")}), QStringList());
@@ -544,7 +587,8 @@ private slots:
         const auto cutWidget = [&] {
             QApplication::processEvents();
             for (QWidget *w : window->findChildren<QWidget *>(QRegularExpression("^(?!qt_).")))
-                if (w->isVisible() && w->size().expandedTo(w->minimumSizeHint().expandedTo({0, 1})) != w->size())
+                if (w->isVisible()
+                    && w->size().expandedTo(w->minimumSizeHint().expandedTo({0, 1})) != w->size())
                     return w->objectName();
             return QString();
         };
@@ -564,8 +608,10 @@ private slots:
                 QCOMPARE(cutWidget(), QString());
                 window->resize(1, 1);
                 QCOMPARE(cutWidget(), QString());
-                QCOMPARE(chooser("sourceImagesButton"), language ? "Szukaj w:|&Otwórz|Anuluj" : "Look in:|&Open|Cancel");
-                QCOMPARE(chooser("destinationFolderButton"), language ? "Szukaj w:|&Wybierz|Anuluj" : "Look in:|&Choose|Cancel");
+                QCOMPARE(chooser("sourceImagesButton"),
+                         language ? "Szukaj w:|&Otwórz|Anuluj" : "Look in:|&Open|Cancel");
+                QCOMPARE(chooser("destinationFolderButton"),
+                         language ? "Szukaj w:|&Wybierz|Anuluj" : "Look in:|&Choose|Cancel");
             }
     }
 };
