@@ -4,7 +4,6 @@
 // application: the Debian package and the files it installs, files opened from the command line or
 // dropped on the source list, and the window and Qt's dialogs in Polish.
 
-#include "destinationdialog.h"
 #include "executethread.h"
 #include "languagetext.h"
 #include "mainwindow.h"
@@ -104,16 +103,11 @@ class TestMainWindow : public QObject
     QStringList reports; // controls() at each report of a run
     QList<QUrl> opened;
 
-    template <typename T = QComboBox>
-    T *get(const char *name) const { return child<T>(window.get(), name); }
+    template <typename T = QComboBox> T *get(const char *name) const { return child<T>(window.get(), name); }
     void click(const char *name = "executeButton") const { get<QPushButton>(name)->click(); }
     ExecuteThread *worker() const { return window->findChild<ExecuteThread *>(); }
-    DestinationDialog *dialog() const { return window->findChild<DestinationDialog *>(); }
     QStringList destinations() const { return items(get<QListWidget>("destinationImages")->model()); }
-    QString output(int i) const
-    {
-        return sandbox->filePath(QString("out/output%1.png").arg(i, 4, 10, QChar('0')));
-    }
+    QString output(int i) const { return sandbox->filePath(QString::asprintf("out/output%04d.png", i)); }
     // Sets combo box indexes and the values of check boxes, spin boxes and text fields, in order.
     void set(const QList<QPair<const char *, QVariant>> &settings) const
     {
@@ -123,32 +117,25 @@ class TestMainWindow : public QObject
                                      : w->metaObject()->userProperty().write(w, setting.second);
         }
     }
-    // Sources as the chooser sends them: the new folder (unless it stayed the same), the files, their number.
-    QStringList choose(const QString &folder, const QStringList &files, bool newFolder = true) const
+    // Sources as the chooser sends them: the new folder (none if it stayed the same), the files (`count`
+    // frames in the folder after those given) and their number.
+    QStringList choose(const QString &folder, int count, QStringList files = {}) const
     {
+        for (int i = 0; i < count; ++i)
+            files << QStringLiteral("%1/frame%2.png").arg(folder).arg(i);
         auto *button = get<SelectImagesButton>("sourceImagesButton");
-        if (newFolder)
+        if (!folder.isEmpty())
             emit button->pathChanged(folder);
         emit button->selected(files);
         emit button->inputCountChanged(files.size());
         return files;
     }
-    QStringList choose(const QString &folder, int count, bool newFolder = true) const
-    {
-        QStringList files;
-        for (int i = 0; i < count; ++i)
-            files << QStringLiteral("%1/frame%2.png").arg(folder).arg(i);
-        return choose(folder, files, newFolder);
-    }
     // Begin's text, whether Begin and Cancel are enabled, and the bar: "Begin|1|0|0" when idle.
     QString controls() const
     {
         const auto *begin = get<QPushButton>("executeButton");
-        return QStringLiteral("%1|%2|%3|%4")
-            .arg(begin->text())
-            .arg(begin->isEnabled())
-            .arg(get<QPushButton>("cancelButton")->isEnabled())
-            .arg(get<QProgressBar>("progressBar")->value());
+        return QStringLiteral("%1|%2|%3|%4").arg(begin->text()).arg(begin->isEnabled())
+            .arg(get<QWidget>("cancelButton")->isEnabled()).arg(get<QProgressBar>("progressBar")->value());
     }
     // The labels of an option pair, "label 1|label 2|"; a hidden box or label adds a "-".
     QString rows(const QByteArray &prefix) const
@@ -167,21 +154,19 @@ class TestMainWindow : public QObject
                 return false;
         return !QFileInfo::exists(output(masks.size()));
     }
-    // Sources in the sandbox, written as PNG files to "out" under the default name pattern; the controls
-    // are recorded at each report, queued behind the window's own connection. A `convert` stand-in
-    // given runs before the real one.
+    // Sources in the sandbox's "out", where the results go as PNG files under the default name pattern;
+    // the controls are recorded at each report, queued behind the window's own connection. A `convert`
+    // stand-in given runs before the real one.
     QStringList setUpJob(int frames, int condition, bool openFolder, const QString &convert = QString())
     {
         if (!convert.isEmpty()
             && !(sandbox->addForwardingTool("identify") && sandbox->addForwardingTool("convert", convert)))
             qFatal("cannot place the stand-in tools");
         for (int k = 0; k < frames; ++k)
-            frame(1 << k).save(sandbox->filePath(QStringLiteral("frame%1.png").arg(k)));
-        const QStringList files = choose(sandbox->path(), frames);
-        set({{"condition", condition}, {"fileType", 1}, {"openDestinationFolder", openFolder},
-             {"destinationFolder", sandbox->filePath(QStringLiteral("out"))}});
+            frame(1 << k).save(sandbox->filePath(QStringLiteral("out/frame%1.png").arg(k)));
+        set({{"condition", condition}, {"fileType", 1}, {"openDestinationFolder", openFolder}});
         connect(worker(), &ExecuteThread::operationStarted, window.get(), [this] { reports << controls(); });
-        return files;
+        return choose(sandbox->filePath(QStringLiteral("out")), frames);
     }
     // Waits until the worker's run has returned and the window has handled its end (queued).
     bool waitForRunEnd(int runs)
@@ -189,12 +174,6 @@ class TestMainWindow : public QObject
         const bool ended = QTest::qWaitFor([&] { return finished->count() >= runs; }, 60000);
         QTest::qWait(50);
         return ended && finished->count() == runs && !worker()->isRunning();
-    }
-    void beginThenCancel()
-    {
-        click();
-        QTRY_VERIFY_WITH_TIMEOUT(!get<QPushButton>("executeButton")->isEnabled(), 20000);
-        click("cancelButton");
     }
 
     QTemporaryDir home;
@@ -206,7 +185,7 @@ class TestMainWindow : public QObject
     {
         return QStringList{child<QLabel>(&window, "sourceImagesCount")->text(),
                            child<SelectImagesButton>(&window, "sourceImagesButton")->path(),
-                           window.findChild<DestinationDialog *>()->destinationFolder()}
+                           child<QLineEdit>(&window, "destinationFolder")->text()}
                + items(child<QListWidget>(&window, "sourceImages")->model());
     }
 
@@ -232,14 +211,11 @@ private slots:
     void initTestCase()
     {
         QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "openUrl");
-        QVERIFY(home.isValid() && QDir(home.path()).mkpath("frames/sub")
-                && QDir(home.path()).mkpath("empty"));
+        QVERIFY(home.isValid() && QDir().mkpath(file("frames/sub")) && QDir().mkpath(file("empty")));
         useOwnDialogsAndHome(home.path());
-        QImage image(8, 6, QImage::Format_RGB32);
-        image.fill(Qt::darkBlue);
-        for (const char *name : {"frame10.png", "frame9.jpg", "Frame1.tif", "sub/frame0.png"})
-            QVERIFY(image.save(file("frames/") + name));
-        QVERIFY(image.save(file("frames/notes.txt"), "PNG")); // an image, but not by its name
+        // All PNG images, whatever their names say: notes.txt is an image, but not by its name.
+        for (const char *name : {"frame10.png", "frame9.jpg", "Frame1.tif", "sub/frame0.png", "notes.txt"})
+            QVERIFY(frame(0).save(file("frames/") + name, "PNG"));
     }
 
     void init()
@@ -255,75 +231,78 @@ private slots:
 
     void startState()
     {
-        QCOMPARE(window->size(), QSize(800, 720));
-        QVERIFY(!window->menuWidget() && !window->findChild<QStatusBar *>()
-                && !window->findChild<QToolBar *>());
+        QVERIFY(window->size() == QSize(800, 720) && !window->menuWidget()
+                && !window->findChild<QStatusBar *>() && !window->findChild<QToolBar *>());
         const QMap<QString, QString> state = snapshot(window.get()), expected = {{":title", "Velumen"},
-            {"language", "0|English|Polski"}, {"stackMethod", "0|Lighten only|Darken only|Mean"},
             {"condition", "0|All images|All previous images|Groups of images|Groups of images (loop)"
-                          "|Disjoint groups of images"},
-            {"fadeMethod", "0|No fading|Fade in|Fade out|Fade in and out"}, {"progressBar", "0|0|100|0%"},
-            {"conditionOption1", "hidden|1|1|9999|1"}, {"conditionOption2", "hidden|1|1|9999|1"},
-            {"fadeMethodOption1", "hidden|50|%|0|100|50%"}, {"fadeMethodOption2", "hidden|50|%|0|100|50%"},
-            {"detailsLabel", "hidden|" + languageText(0)}, {"conditionHelp", "hidden"},
-            {"stackMethodHelp", "hidden"}, {"fadeMethodHelp", "hidden"}, {"sourceImagesCount", "0"},
-            {"languageGroupBox", "false|Language"}, {"executeButton", "false|Begin"},
-            {"sourceImagesCountLabel", "Number of source images:"}, {"cancelButton", "disabled|false|Cancel"},
-            {"destinationImagesCountLabel", "Number of destination images:"}, {"destinationImagesCount", "0"},
-            {"sourceImagesButton", "false|Choose..."}, {"destinationImagesButton", "false|Choose..."},
-            {"openDestinationFolder", "true|Open destination folder after finishing"},
-            {"DestinationDialog", "hidden|Name and format of destination images"},
-            {"destinationFolder", QDir::homePath()}, {"compressionLabel", "Quality"},
+                          "|Disjoint groups of images"}, {"conditionHelp", "hidden"},
             {"overwriteNotice", "All existing files will be overwritten without warning."},
-            {"destinationFolderBox", "false|Destination folder"},
-            {"destinationFolderButton", "false|Choose..."},
-            {"namePatternBox", "false|Name format of destination files"},
-            {"fileTypeBox", "false|Type of destination files"}, {"namePattern", "output****.jpg"},
-            {"fileType", "0|JPG|PNG|8 bits/channel|16 bits/channel"}, {"compression", "92|1|100|92"}};
-        for (auto it = expected.begin(); it != expected.end(); ++it)
-            QVERIFY2(state.value(it.key()) == it.value(),
-                     qPrintable(it.key() + ": " + state.value(it.key())));
-        // The dialog opens without blocking the window.
-        click("destinationImagesButton");
-        QVERIFY(dialog()->isVisible() && !dialog()->isModal() && !QApplication::activeModalWidget());
+            {"openDestinationFolder", "true|Open destination folder after finishing"},
+            {"DestinationDialog", "hidden|Name and format of destination images"}, {"sourceImagesCount", "0"},
+            {"destinationImagesCountLabel", "Number of destination images:"}, {"compressionLabel", "Quality"},
+            {"fadeMethod", "0|No fading|Fade in|Fade out|Fade in and out"}, {"language", "0|English|Polski"},
+            {"namePatternBox", "false|Name format of destination files"}, {"executeButton", "false|Begin"},
+            {"fileType", "0|JPG|PNG|8 bits/channel|16 bits/channel"}, {"destinationFolder", QDir::homePath()},
+            {"sourceImagesCountLabel", "Number of source images:"}, {"conditionOption1", "hidden|1|1|9999|1"},
+            {"destinationFolderBox", "false|Destination folder"}, {"conditionOption2", "hidden|1|1|9999|1"},
+            {"stackMethod", "0|Lighten only|Darken only|Mean"}, {"detailsLabel", "hidden|" + languageText(0)},
+            {"fileTypeBox", "false|Type of destination files"}, {"cancelButton", "disabled|false|Cancel"},
+            {"fadeMethodOption1", "hidden|50|%|0|100|50%"}, {"fadeMethodOption2", "hidden|50|%|0|100|50%"},
+            {"destinationImagesButton", "false|Choose..."}, {"destinationFolderButton", "false|Choose..."},
+            {"sourceImagesButton", "false|Choose..."}, {"languageGroupBox", "false|Language"},
+            {"compression", "92|1|100|92"}, {"progressBar", "0|0|100|0%"}, {"stackMethodHelp", "hidden"},
+            {"fadeMethodHelp", "hidden"}};
+        for (const QString &name : expected.keys())
+            QCOMPARE(name + ": " + state.value(name), name + ": " + expected.value(name));
     }
 
     void settingsAndLanguage()
     {
         // Values set in hidden rows are kept through every change of the rows; no sources, no destinations.
         set({{"conditionOption1", 7}, {"conditionOption2", 3}});
-        const QString hidden = "--|--|", group("Number of images per group|Step between groups|");
+        const QString hidden = "--|--|", group = "Number of images per group|Step between groups|",
+                      in = "Percentage of initial images|", out = "Percentage of final images|";
         const QStringList conditionRows = {hidden, hidden, group, group, "Number of groups|--|"},
-                          fadeRows = {hidden, "Percentage of initial images|--|",
-                                      "Percentage of final images|--|",
-                                      "Percentage of initial images|Percentage of final images|"};
+                          fadeRows = {hidden, in + "--|", out + "--|", in + out};
         for (int i : {2, 0, 4, 1, 3, 0}) {
             set({{"condition", i}, {"fadeMethod", i % 4}});
             QCOMPARE(rows("condition") + rows("fadeMethod") + get<QLabel>("destinationImagesCount")->text()
                      + destinations().join(""), conditionRows[i] + fadeRows[i % 4] + "0");
         }
-        choose("/photos", 13);
-        set({{"condition", 2}});
-        QCOMPARE(destinations().size(), 3); // (13 - 7) / 3 + 1
-
         // Mean forces "No fading" and holds it, across a language switch too; leaving Mean does not
         // bring the earlier fade back.
-        const QStringList before = destinations();
+        const QComboBox *fade = get("fadeMethod");
         for (int other : {1, 0}) {
             set({{"fadeMethod", 3}, {"stackMethod", 2}, {"language", other}});
-            QVERIFY(get("fadeMethod")->currentIndex() == 0 && !get("fadeMethod")->isEnabled()
-                    && rows("fadeMethod") == hidden);
+            QVERIFY(fade->currentIndex() == 0 && !fade->isEnabled() && rows("fadeMethod") == hidden);
             set({{"stackMethod", other}});
-            QVERIFY(get("fadeMethod")->currentIndex() == 0 && get("fadeMethod")->isEnabled());
+            QVERIFY(fade->currentIndex() == 0 && fade->isEnabled());
         }
-        // Stack method, fade and fade percentages leave the list as it was.
-        set({{"fadeMethod", 1}, {"fadeMethodOption1", 70}});
-        QCOMPARE(destinations(), before);
-        // A job set up in every widget, with the dialog open, through a language switch and back.
+        // The hidden values were kept and fading leaves the groups as they were; new sources update the
+        // list, and from another folder they move the destinations there.
+        set({{"condition", 2}, {"fadeMethod", 1}, {"fadeMethodOption1", 70}});
+        choose("/photos", 13);
+        QCOMPARE(QString::number(destinations().size()) + destinations().last(), "3/photos/output0002.jpg");
+        // Each run of '*' gets the number padded to its own length, a longer number is written in
+        // full, a folder typed in the dialog shows at once, unchanged, and '%' stays literal.
+        set({{"condition", 1}});
+        const struct { const char *folder, *pattern; int index; const char *name; } cases[] = {
+            {"/out", "a*b**c", 7, "/out/a7b07c"}, {"/out", "a*b**c", 11, "/out/a11b11c"},
+            {"/out", "IMG_**_***.tif", 3, "/out/IMG_03_003.tif"}, {"/out", "***", 5, "/out/005"},
+            {"/out", "night.png", 5, "/out/night.png"}, {"/out", "", 5, "/out/"},
+            {"/out/", "output****.jpg", 0, "/out//output0000.jpg"}, {"/50%2", "x%1_**", 3, "/50%2/x%1_03"}};
+        for (const auto &c : cases) {
+            set({{"destinationFolder", c.folder}, {"namePattern", c.pattern}});
+            QCOMPARE(destinations().at(c.index), QString::fromUtf8(c.name));
+            QCOMPARE(destinations().count(c.name), QString(c.pattern).contains('*') ? 1 : 13);
+        }
+        // A job set up in every widget, with the dialog open (it does not block the window), through a
+        // language switch and back.
         set({{"condition", 3}, {"conditionOption1", 4}, {"conditionOption2", 2}, {"stackMethod", 1},
              {"fadeMethod", 3}, {"fadeMethodOption1", 30}, {"fadeMethodOption2", 40}, {"fileType", 2},
              {"compression", 77}});
         click("destinationImagesButton");
+        QVERIFY(get<QDialog>("DestinationDialog")->isVisible() && !QApplication::activeModalWidget());
         const QMap<QString, QString> english = snapshot(window.get());
         // Only texts change: every index, value, list and visibility stays, and no English text is left.
         QMap<QString, QString> values = snapshot(window.get(), false);
@@ -337,66 +316,31 @@ private slots:
             QVERIFY2(!shown.contains(languageText(id)), qPrintable(languageText(id)));
     }
 
-    void destinationList()
-    {
-        set({{"condition", 1}});
-        choose("/first", 3);
-        // Sources from another folder move the destinations there.
-        const QStringList second = choose("/second", 5);
-        QCOMPARE(QString::number(destinations().size()) + destinations().last(), "5/second/output0004.jpg");
-        QVERIFY(items(get<QListWidget>("sourceImages")->model()) == second
-                && get<QLabel>("sourceImagesCount")->text() == "5");
-        // A folder typed in the dialog shows at once, and stays when the next choice comes from the same
-        // folder.
-        get<QLineEdit>("destinationFolder")->setText("/out");
-        QCOMPARE(destinations().first(), QStringLiteral("/out/output0000.jpg"));
-        choose("/second", 12, false);
-
-        // Each run of '*' gets the number padded to its own length, a longer number is written in
-        // full, the folder is used unchanged and '%' stays literal.
-        const struct { const char *folder, *pattern; int index; const char *name; } cases[] = {
-            {"/out", "output****.jpg", 11, "/out/output0011.jpg"}, {"/out", "a*b**c", 7, "/out/a7b07c"},
-            {"/out", "a*b**c", 11, "/out/a11b11c"}, {"/out", "IMG_**_***.tif", 3, "/out/IMG_03_003.tif"},
-            {"/out", "***", 5, "/out/005"}, {"/out", "night.png", 5, "/out/night.png"},
-            {"/out", "", 5, "/out/"},
-            {"/out/", "output****.jpg", 0, "/out//output0000.jpg"}, {"/50%2", "x%1_**", 3, "/50%2/x%1_03"}};
-        for (const auto &c : cases) {
-            set({{"destinationFolder", c.folder}, {"namePattern", c.pattern}});
-            QCOMPARE(destinations().at(c.index), QString::fromUtf8(c.name));
-            QCOMPARE(destinations().count(c.name), QString(c.pattern).contains('*') ? 1 : 12);
-        }
-    }
-
     // Each refusal in both languages, before the worker starts: no sources, nothing to save, a missing
     // destination folder, a destination that is a source under another name.
     void beginRefusals()
     {
-        const QString dir = QDir(sandbox->path()).canonicalPath(), among = dir + "/sub/../output0000.jpg";
+        const QString dir = canonical(sandbox->path()), among = dir + "/out/../output0000.jpg";
         // A re-chosen folder holds an output.
-        const QStringList sources{dir + "/frame0.png", dir + "/output0000.jpg"};
-        QVERIFY(QDir(dir).mkdir("sub") && TestTools::writeFile(sources[0], "")
-                && TestTools::writeFile(sources[1], ""));
-        QSignalSpy started(worker(), &QThread::started);
+        QVERIFY(TestTools::writeFile(dir + "/output0000.jpg", ""));
         BoxCatcher catcher;
         QStringList expected("Error|No source images loaded.|1");
         click();
-        choose(dir, sources);
+        choose(dir, 1, {dir + "/output0000.jpg"});
         for (int language : {0, 1}) {
             // More per group than sources.
             set({{"language", language}, {"condition", 2}, {"conditionOption1", 5}});
             click();
-            set({{"condition", 0}});
-            for (const char *folder : {"/missing", "/sub/.."}) {
-                get<QLineEdit>("destinationFolder")->setText(dir + folder);
-                click();
-            }
+            set({{"condition", 0}, {"destinationFolder", dir + "/missing"}});
+            click();
+            set({{"destinationFolder", dir + "/out/.."}});
+            click();
             for (const QString &text :
                  {languageText(34), languageText(51).arg(dir + "/missing"), languageText(52).arg(among)})
                 expected << languageText(32) + '|' + text + "|1";
         }
         QCOMPARE(catcher.seen, expected);
-        QTest::qWait(50);
-        QVERIFY(started.count() == 0 && controls() == "Rozpocznij|1|0|0");
+        QVERIFY(finished->isEmpty() && !worker()->isRunning() && controls() == "Rozpocznij|1|0|0");
     }
 
     // Six sources stacked into one image: the bar follows the operations.
@@ -409,18 +353,15 @@ private slots:
         get<QLineEdit>("namePattern")->setText("second****.png");
         click();
         // A folder chosen during the run is the one opened at the end; the job keeps its own paths.
-        const QString later = sandbox->filePath(QStringLiteral("later"));
-        get<QLineEdit>("destinationFolder")->setText(later);
+        set({{"destinationFolder", sandbox->filePath("later")}});
         QVERIFY(waitForRunEnd(1));
         QStringList expected;
-        for (int op = 0; op < 6; ++op)
+        for (int k = 0; k < 6; ++k)
             expected << QString("Przetwarzanie obrazu nr 1 (operacja %1 z 6)...|0|1|%2")
-                            .arg(op + 1)
-                            .arg(op * 100 / 6);
-        QCOMPARE(reports, expected);
-        QCOMPARE(controls(), QStringLiteral("Rozpocznij|1|0|100"));
-        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(later)});
-        QVERIFY(sameFrames({63}) && !QFileInfo::exists(later));
+                            .arg(k + 1).arg(k * 100 / 6);
+        QCOMPARE(reports + QStringList(controls()), expected << "Rozpocznij|1|0|100");
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(sandbox->filePath("later"))});
+        QVERIFY(sameFrames({63}) && !QFileInfo::exists("later"));
     }
 
     // Slow loads, so that the worker is still busy when Begin follows Cancel, and a job started while a box
@@ -428,24 +369,24 @@ private slots:
     // ahead of it) takes it and fails.
     void cancelAndFailedLoads()
     {
-        const QString fail = sandbox->filePath(QStringLiteral("fail"));
-        const QString script = QStringLiteral("sleep 1\ncase \"$1\" in *frame0.png) if [ -e %1 ]; "
-                                              "then rm %1; exit 1; fi;; esac");
-        const QStringList sources = setUpJob(4, 1, false, script.arg(TestTools::shellQuote(fail)));
-        QSignalSpy started(worker(), &QThread::started), completed(worker(), &ExecuteThread::completed),
-            aborted(worker(), &ExecuteThread::aborted);
+        // The tools run in the working folder, the sandbox, where the marker is.
+        const QStringList sources = setUpJob(4, 1, false, "sleep 1\ncase \"$1\" in *frame0.png) "
+                                                          "if [ -e fail ]; then rm fail; exit 1; fi;; esac");
+        QSignalSpy completed(worker(), &ExecuteThread::completed), aborted(worker(), &ExecuteThread::aborted);
         // While the second box is open the failed run ends and a job starts and reports: it is not that
         // run's to cancel.
         BoxCatcher catcher([&] {
             if (catcher.seen.size() < 2)
                 return;
             QVERIFY(QTest::qWaitFor([&] { return finished->count() == 5; }, 60000));
-            choose(QString(), sources, false);
+            choose(QString(), 0, sources);
             const int before = reports.size();
             QMetaObject::invokeMethod(window.get(), "execute"); // Begin itself is still disabled
             QVERIFY(QTest::qWaitFor([&] { return reports.size() > before; }, 60000));
         });
-        beginThenCancel();
+        click();
+        QTRY_VERIFY_WITH_TIMEOUT(!get<QPushButton>("executeButton")->isEnabled(), 20000);
+        click("cancelButton");
         // A report or a completion the worker sent before it saw the cancel changes nothing.
         emit worker()->operationStarted(1, 4, 0, 1);
         QMetaObject::invokeMethod(window.get(), "finish");
@@ -455,29 +396,27 @@ private slots:
         click();
         QVERIFY(waitForRunEnd(2));
         QTest::qWait(300);
-        QCOMPARE(QString("%1 %2 %3").arg(started.count()).arg(finished->count()).arg(completed.count()),
-                 "2 2 1");
-        QCOMPARE(reports, QStringList({"Processing image #1 (operation 1 of 1)...|0|1|0",
-                                       "Processing image #2 (operation 1 of 1)...|0|1|25",
-                                       "Processing image #3 (operation 1 of 1)...|0|1|50",
-                                       "Processing image #4 (operation 1 of 1)...|0|1|75"}));
-        QCOMPARE(controls(), QStringLiteral("Begin|1|0|100"));
+        QStringList expected;
+        for (int k = 0; k < 4; ++k)
+            expected << QString("Processing image #%1 (operation 1 of 1)...|0|1|%2").arg(k + 1).arg(k * 25);
+        QCOMPARE(reports, expected);
+        QVERIFY(completed.count() == 1 && !worker()->isRunning()); // and no third run
         QVERIFY(sameFrames({1, 3, 7, 15}) && opened.isEmpty());
         // The load in progress at Cancel fails afterwards: nothing of the cancelled run reaches the user.
-        QVERIFY(TestTools::writeFile(fail, QByteArray()));
-        beginThenCancel();
+        QVERIFY(TestTools::writeFile("fail", QByteArray()));
+        click();
+        QTRY_VERIFY_WITH_TIMEOUT(!get<QPushButton>("executeButton")->isEnabled(), 20000);
+        click("cancelButton");
         QVERIFY(waitForRunEnd(3));
         QTest::qWait(100);
-        QVERIFY(aborted.count() == 1 && !QFileInfo::exists(fail));
+        QVERIFY(aborted.count() == 1 && !QFileInfo::exists("fail"));
         QCOMPARE(catcher.seen + QStringList(controls()), QStringList(Idle)); // no box, and idle
         // A missing source ends the run with a box naming it, as written, and opens no folder.
         set({{"openDestinationFolder", 1}});
         const QString missing = sandbox->filePath(QStringLiteral("gone & <1>.png"));
-        choose(QString(), {sources[0], missing, sources[2]}, false);
-        const QString box
-            = QStringLiteral("Error|Error opening image:<br><b>%1</b><br><br>Check if the file exists.<br>"
-                             "Check your permissions.|1")
-                  .arg(missing.toHtmlEscaped());
+        choose(QString(), 0, {sources[0], missing, sources[2]});
+        const QString box = "Error|Error opening image:<br><b>" + missing.toHtmlEscaped()
+                            + "</b><br><br>Check if the file exists.<br>Check your permissions.|1";
         click();
         QVERIFY(waitForRunEnd(4));
         QTRY_COMPARE(catcher.seen, QStringList(box));
@@ -511,7 +450,6 @@ private slots:
             window->show();
             QVERIFY(ended.count() + aborted.count() == 0 && controls() == Idle);
         }
-        QVERIFY(!QFileInfo::exists(output(0)));
     }
     // The Debian package: what it needs, and the tree it installs (the same rules cmake --install runs).
     void package()
@@ -519,37 +457,31 @@ private slots:
         // Tools that print nothing useful on success write to the test's own output.
         QTemporaryDir dir;
         QByteArray log, depends;
-        QCOMPARE(QProcess::execute(VELUMEN_CPACK,
-                                   {"-G", "DEB", "-B", dir.path(), "--config", VELUMEN_CPACK_CONFIG}),
-                 0);
+        QCOMPARE(QProcess::execute(VELUMEN_CPACK, {"-B", dir.path(), "--config", VELUMEN_CPACK_CONFIG}), 0);
         const QString deb = dir.filePath(QDir(dir.path()).entryList({"velumen_*.deb"}).value(0));
         QVERIFY(TestTools::ToolSandbox::run("dpkg-deb", {"-f", deb, "Depends"}, &depends));
         QCOMPARE(QProcess::execute("dpkg-deb", {"-x", deb, dir.path()}), 0);
         for (const char *name : {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5"})
             QVERIFY2(QString(depends).split(QRegularExpression("[ ,|()\n]+")).contains(name),
                      depends.constData());
-        const QString usr = dir.filePath("usr/"), id = "io.github.velumen.Velumen";
+        const QString usr = dir.filePath("usr/"), share = usr + "share/", id = "io.github.velumen.Velumen";
         for (const char *program : {"velumen", VELUMEN_HAS_STACK ? "velumen-stack" : "velumen"})
             QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), program);
         for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
-            QCOMPARE(QImage(usr + QString("share/icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(),
+            QCOMPARE(QImage(share + QString("icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(),
                      QSize(size, size));
-        QVERIFY(QFileInfo::exists(usr + "share/icons/hicolor/scalable/apps/" + id + ".svg"));
-        const QString entry = usr + "share/applications/" + id + ".desktop";
+        QVERIFY(QFileInfo::exists(share + "icons/hicolor/scalable/apps/" + id + ".svg"));
+        const QString entry = share + "applications/" + id + ".desktop", info = share + "metainfo/" + id;
         QVERIFY2(TestTools::ToolSandbox::run("desktop-file-validate", {entry}, &log) && log.isEmpty(),
                  log.constData());
-        QCOMPARE(QProcess::execute("appstreamcli",
-                                   {"validate", "--no-net", usr + "share/metainfo/" + id + ".metainfo.xml"}),
-                 0);
+        QCOMPARE(QProcess::execute("appstreamcli", {"validate", "--no-net", info + ".metainfo.xml"}), 0);
         // The entry opens every kind of file the chooser offers, and shows the installed icon.
-        QStringList types;
+        QStringList lines{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;"}, types;
         for (const QString &filter : SourceFiles::nameFilters())
             types << QMimeDatabase().mimeTypeForFile(filter, QMimeDatabase::MatchExtension).name();
         types.removeDuplicates();
         const QString text = TestTools::readFile(entry);
-        for (const QString &line : QStringList{"Exec=velumen %F", "Icon=" + id,
-                                               "Categories=Graphics;Photography;",
-                                               "MimeType=" + types.join(';') + ';'})
+        for (const QString &line : lines << "MimeType=" + types.join(';') + ';')
             QVERIFY2(text.contains('\n' + line + '\n'), qPrintable(line));
     }
 
@@ -571,11 +503,9 @@ private slots:
         QVERIFY(drop(dropped, frames + QStringList(file("frames/notes.txt"))));
         QCOMPARE(choice(dropped), chosen);
         // Nothing usable changes nothing: the list refuses the drag, or finds no image in the folder.
-        QVERIFY(!drop(dropped, {file("frames/notes.txt")}));
-        QVERIFY(drop(dropped, {file("empty")}));
+        QVERIFY(!drop(dropped, {file("frames/notes.txt")}) && drop(dropped, {file("empty")}));
         QCOMPARE(opened.openFiles({file("empty")}), QStringList());
-        QCOMPARE(choice(dropped), chosen);
-        QCOMPARE(choice(opened), chosen);
+        QCOMPARE(choice(dropped) + choice(opened), chosen + chosen);
     }
 
     // In either language, with or without the option rows, the window cuts no widget short: neither at
@@ -587,8 +517,7 @@ private slots:
         const auto cutWidget = [&] {
             QApplication::processEvents();
             for (QWidget *w : window->findChildren<QWidget *>(QRegularExpression("^(?!qt_).")))
-                if (w->isVisible()
-                    && w->size().expandedTo(w->minimumSizeHint().expandedTo({0, 1})) != w->size())
+                if (w->isVisible() && (!w->height() || !(w->size() - w->minimumSizeHint()).isValid()))
                     return w->objectName();
             return QString();
         };
@@ -608,10 +537,9 @@ private slots:
                 QCOMPARE(cutWidget(), QString());
                 window->resize(1, 1);
                 QCOMPARE(cutWidget(), QString());
-                QCOMPARE(chooser("sourceImagesButton"),
-                         language ? "Szukaj w:|&Otwórz|Anuluj" : "Look in:|&Open|Cancel");
-                QCOMPARE(chooser("destinationFolderButton"),
-                         language ? "Szukaj w:|&Wybierz|Anuluj" : "Look in:|&Choose|Cancel");
+                QCOMPARE(chooser("sourceImagesButton") + '|' + chooser("destinationFolderButton"),
+                         language ? "Szukaj w:|&Otwórz|Anuluj|Szukaj w:|&Wybierz|Anuluj"
+                                  : "Look in:|&Open|Cancel|Look in:|&Choose|Cancel");
             }
     }
 };
