@@ -175,6 +175,13 @@ class TestMainWindow : public QObject
         QTest::qWait(50);
         return ended && finished->count() == runs && !worker()->isRunning();
     }
+    // Begin, then Cancel once the run has started.
+    void beginThenCancel()
+    {
+        click();
+        QTRY_VERIFY_WITH_TIMEOUT(!get<QPushButton>("executeButton")->isEnabled(), 20000);
+        click("cancelButton");
+    }
 
     QTemporaryDir home;
     QString file(const QString &name) const { return home.filePath(name); }
@@ -384,9 +391,7 @@ private slots:
             QMetaObject::invokeMethod(window.get(), "execute"); // Begin itself is still disabled
             QVERIFY(QTest::qWaitFor([&] { return reports.size() > before; }, 60000));
         });
-        click();
-        QTRY_VERIFY_WITH_TIMEOUT(!get<QPushButton>("executeButton")->isEnabled(), 20000);
-        click("cancelButton");
+        beginThenCancel();
         // A report or a completion the worker sent before it saw the cancel changes nothing.
         emit worker()->operationStarted(1, 4, 0, 1);
         QMetaObject::invokeMethod(window.get(), "finish");
@@ -404,9 +409,7 @@ private slots:
         QVERIFY(sameFrames({1, 3, 7, 15}) && opened.isEmpty());
         // The load in progress at Cancel fails afterwards: nothing of the cancelled run reaches the user.
         QVERIFY(TestTools::writeFile("fail", QByteArray()));
-        click();
-        QTRY_VERIFY_WITH_TIMEOUT(!get<QPushButton>("executeButton")->isEnabled(), 20000);
-        click("cancelButton");
+        beginThenCancel();
         QVERIFY(waitForRunEnd(3));
         QTest::qWait(100);
         QVERIFY(aborted.count() == 1 && !QFileInfo::exists("fail"));
