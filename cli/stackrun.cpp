@@ -6,6 +6,7 @@
 #include "jobpreflight.h"
 #include "planreport.h"
 #include "progressline.h"
+#include "sourcemetadata.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -58,6 +59,12 @@ bool StackRun::preflight()
 
 void StackRun::start()
 {
+    // The destinations carry the first source's profile only; said once, before the progress line.
+    const QString differing = SourceMetadata::firstDifferentProfile(m_job.sourceImages);
+    if (!differing.isEmpty())
+        Console::error(QStringLiteral("warning: %1 has another colour profile than %2; every destination "
+                                      "image has the profile of %2")
+                           .arg(differing, m_job.sourceImages.first()));
     m_interruptWatch = new InterruptWatch(this);
     connect(m_interruptWatch, &InterruptWatch::interrupted, this, &StackRun::interrupt);
     if (!m_quiet && Console::errorIsTerminal()) {

@@ -2,6 +2,7 @@
 
 #include "image32.h"
 #include "imageupdate.h"
+#include "jobmetadata.h"
 #include "jobpreflight.h"
 #include "loadqueue.h"
 #include "samplefold.h"
@@ -54,6 +55,7 @@ ExecuteThread::~ExecuteThread()
 void ExecuteThread::setSourceImages(const QStringList &sourceImages)
 {
     this->sourceImages = sourceImages;
+    jobMetadata.reset();
     // Handing over a new job re-arms the thread after a stop.
     stopFlag.store(false);
 }
@@ -83,6 +85,11 @@ void ExecuteThread::setCompression(int compression)
     this->compression = compression;
 }
 
+void ExecuteThread::setCondition(const QString &condition)
+{
+    this->condition = condition;
+}
+
 void ExecuteThread::setJob(const StackJob &job)
 {
     setSourceImages(job.sourceImages);
@@ -91,6 +98,7 @@ void ExecuteThread::setJob(const StackJob &job)
     setStackMethod(job.stackMethod);
     setFormat(job.format);
     setCompression(job.compression);
+    setCondition(job.condition);
 }
 
 void ExecuteThread::cancel()
@@ -217,8 +225,12 @@ void ExecuteThread::saveImage(int image, const ImageUpdate &update, const Image3
     // Never overwrite a source of the job.
     if (resolvedSources.contains(JobPreflight::resolvedPath(path)))
         throw Image32Exception(Image32Exception::WriteFailed, path);
+    if (!jobMetadata)
+        jobMetadata = std::make_unique<JobMetadata>(sourceImages, stackMethod, condition);
+    const DestinationMetadata metadata =
+        jobMetadata->forImage(stackPlan.value(image), accumulator.width, accumulator.height);
     if (stackMethod != Mean) {
-        save(accumulator, path);
+        save(accumulator, path, metadata);
         return;
     }
     Image32 mean(accumulator.width, accumulator.height, 48);
@@ -226,23 +238,23 @@ void ExecuteThread::saveImage(int image, const ImageUpdate &update, const Image3
     // An empty set leaves the mean black rather than dividing by zero.
     if (update.weightSum > 0.0)
         mean.divide(update.weightSum);
-    save(mean, path);
+    save(mean, path, metadata);
 }
 
-void ExecuteThread::save(const Image32 &image, const QString &path) const
+void ExecuteThread::save(const Image32 &image, const QString &path, const DestinationMetadata &metadata) const
 {
     switch (format) {
     case 0:
-        image.save(path, "JPG", compression);
+        image.save(path, "JPG", compression, &metadata);
         break;
     case 1:
-        image.save(path, "PNG", -1);
+        image.save(path, "PNG", -1, &metadata);
         break;
     case 2:
-        image.save(path, "TIFF", -1);
+        image.save(path, "TIFF", -1, &metadata);
         break;
     case 3:
-        image.saveTiff16(path);
+        image.saveTiff16(path, &metadata);
         break;
     default:
         break;

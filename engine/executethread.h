@@ -14,7 +14,9 @@
 #include <atomic>
 #include <memory>
 
+class DestinationMetadata;
 class Image32;
+class JobMetadata;
 struct ImageUpdate;
 
 // Carries out one stacking job in a thread of its own.
@@ -32,7 +34,9 @@ public:
     void setStackMethod(int stackMethod);
     void setFormat(int format);
     void setCompression(int compression);
-    // The six values above from one job value, in the same order.
+    // What the destinations' metadata names as the condition (JobMetadata::condition).
+    void setCondition(const QString &condition);
+    // The values above from one job value, in the same order.
     void setJob(const StackJob &job);
 
     // Observed before the next operation; the load in progress completes.
@@ -56,7 +60,7 @@ private:
     bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads);
     void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);
     // Writes one destination image in the chosen file type.
-    void save(const Image32 &image, const QString &path) const;
+    void save(const Image32 &image, const QString &path, const DestinationMetadata &metadata) const;
 
     // What the run is doing, so that any failure names the file concerned: a source being loaded
     // (open) or a destination being written.
@@ -73,6 +77,9 @@ private:
     int stackMethod = 0;
     int format = 0;
     int compression = 92;
+    QString condition;
+    // Made at the first image written, for the sources and method of the run.
+    std::unique_ptr<JobMetadata> jobMetadata;
 };
 
 #endif

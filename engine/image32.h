@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+class DestinationMetadata;
+
 // The one exception of image input and output, thrown by value.
 class Image32Exception
 {
@@ -43,8 +45,11 @@ public:
     void fill(unsigned value);
     void invert();
 
-    void save(const QString &fileName, const char *format, int quality) const;
-    void saveTiff16(const QString &fileName) const;
+    // With metadata, its colour profile, EXIF and XMP go into the file; a file that cannot take the
+    // EXIF and XMP is written without them.
+    void save(const QString &fileName, const char *format, int quality,
+              const DestinationMetadata *metadata = nullptr) const;
+    void saveTiff16(const QString &fileName, const DestinationMetadata *metadata = nullptr) const;
     void writeWithTool(const QString &fileName, const QString &options) const;
 
     qint32 sampleCount = 0;

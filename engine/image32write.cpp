@@ -2,12 +2,14 @@
 #include "image32.h"
 
 #include "atomicfilewriter.h"
+#include "destinationmetadata.h"
 #include "image32detail.h"
 #include "toolinput.h"
 #include "toolrunner.h"
 #include "toolwarnings.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -56,16 +58,21 @@ void put32(uchar *at, quint32 value)
     at[3] = uchar(value >> 24);
 }
 
-// The 244 bytes after the samples of a 16-bit RGB TIFF whose samples end at offset directory: the
-// directory of 11 entries, then the three BitsPerSample values. Width and height are SHORT fields,
-// the offsets LONG ones.
-void fillTiffDirectory(uchar *tail, qint32 width, qint32 height, quint64 directory)
+// The bytes after the samples of a 16-bit RGB TIFF whose samples end at offset directory: the
+// directory of 11 entries (12 with a colour profile), then the three BitsPerSample values, then the
+// profile. Width and height are SHORT fields, the offsets LONG ones. Without a profile the tail is
+// 244 bytes long.
+std::vector<uchar> tiffTail(qint32 width, qint32 height, quint64 directory, const QByteArray &profile)
 {
-    put16(tail, 11);
-    const struct { quint16 tag, type; quint32 count, value; } entries[11] = {
+    const quint32 entryCount = profile.isEmpty() ? 11 : 12;
+    const quint32 bitsAt = 6 + 12 * entryCount;
+    const quint32 profileAt = bitsAt + 6;
+    std::vector<uchar> tail(profile.isEmpty() ? 244 : profileAt + size_t(profile.size() + 1) / 2 * 2);
+    put16(tail.data(), entryCount);
+    const struct { quint16 tag, type; quint32 count, value; } entries[12] = {
         {256, 3, 1, quint32(width)},
         {257, 3, 1, quint32(height)},
-        {258, 3, 3, quint32(directory + 138)},
+        {258, 3, 3, quint32(directory + bitsAt)},
         {259, 3, 1, 1},
         {262, 3, 1, 2},
         {266, 3, 1, 1},
@@ -74,23 +81,63 @@ void fillTiffDirectory(uchar *tail, qint32 width, qint32 height, quint64 directo
         {277, 3, 1, 3},
         {279, 4, 1, quint32(directory - 8)},
         {284, 3, 1, 1},
+        {34675, 7, quint32(profile.size()), quint32(directory + profileAt)},
     };
-    for (int e = 0; e < 11; ++e) {
-        uchar *entry = tail + 2 + 12 * e;
+    for (quint32 e = 0; e < entryCount; ++e) {
+        uchar *entry = tail.data() + 2 + 12 * e;
         put16(entry, entries[e].tag);
         put16(entry + 2, entries[e].type);
         put32(entry + 4, entries[e].count);
         put32(entry + 8, entries[e].value);
     }
-    // Offset 134 holds 0 (no further directory); the three BitsPerSample values follow.
-    put16(tail + 138, 16);
-    put16(tail + 140, 16);
-    put16(tail + 142, 16);
+    // The next four bytes hold 0 (no further directory); the three BitsPerSample values follow.
+    put16(tail.data() + bitsAt, 16);
+    put16(tail.data() + bitsAt + 2, 16);
+    put16(tail.data() + bitsAt + 4, 16);
+    std::copy(profile.constBegin(), profile.constEnd(), tail.begin() + profileAt);
+    return tail;
+}
+
+// The whole 16-bit TIFF of a three-channel image into the opened file, uncommitted.
+bool writeTiff16(const Image32 &image, AtomicFileWriter &file, const QByteArray &profile)
+{
+    const quint64 directory = 8 + 2 * quint64(image.sampleCount);
+    uchar header[8] = {0x49, 0x49};
+    put16(header + 2, 42);
+    put32(header + 4, quint32(directory));
+    bool ok = file.open() && file.write(reinterpret_cast<const char *>(header), sizeof header);
+
+    // The samples are converted and written a piece at a time, never as a second whole copy.
+    const int shift = 16 - image.depth;
+    std::vector<uchar> piece(size_t(ConvertPiece) * 2);
+    for (qint32 start = 0; ok && start < image.sampleCount; start += ConvertPiece) {
+        const qint32 count = std::min(ConvertPiece, image.sampleCount - start);
+        for (qint32 k = 0; k < count; ++k)
+            put16(piece.data() + 2 * k, (image.samples[start + k] << shift) & 0xFFFF);
+        ok = file.write(reinterpret_cast<const char *>(piece.data()), qint64(count) * 2);
+    }
+
+    const std::vector<uchar> tail = tiffTail(image.width, image.height, directory, profile);
+    return ok && file.write(reinterpret_cast<const char *>(tail.data()), qint64(tail.size()));
+}
+
+// Qt writes the exact bytes of a profile it can apply into JPEG, PNG and TIFF files. Others get an
+// sRGB stand-in that Exiv2 replaces with the real profile (true): Exiv2 alone would give a PNG's
+// profile chunk an empty name, which readers reject, and it keeps the stand-in's name.
+bool setProfile(QImage &image, const DestinationMetadata *metadata)
+{
+    const QByteArray profile = metadata ? metadata->iccProfile() : QByteArray();
+    if (profile.isEmpty())
+        return false;
+    const QColorSpace space = QColorSpace::fromIccProfile(profile);
+    image.setColorSpace(space.isValid() ? space : QColorSpace(QColorSpace::SRgb));
+    return !space.isValid();
 }
 
 } // namespace
 
-void Image32::save(const QString &fileName, const char *format, int quality) const
+void Image32::save(const QString &fileName, const char *format, int quality,
+                   const DestinationMetadata *metadata) const
 {
     QImage::Format imageFormat;
     switch (channels) {
@@ -109,17 +156,27 @@ void Image32::save(const QString &fileName, const char *format, int quality) con
             throw Image32Exception(Image32Exception::WriteFailed, fileName);
         narrowTo8(bytes.get(), samples, sampleCount, std::max(0, depth - 8));
 
-        // Rows follow each other without padding.
-        const QImage image(bytes.get(), width, height, width * channels, imageFormat);
+        // Rows follow each other without padding. Writable, so that a colour space is set in place.
+        QImage image(bytes.get(), width, height, width * channels, imageFormat);
         const QByteArray formatName = format ? QByteArray(format).toLower()
                                              : QFileInfo(fileName).suffix().toLatin1().toLower();
         // Encoded in memory first: the file writer then checks every byte that reaches the disk.
-        QBuffer buffer(&encoded);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, formatName);
-        writer.setQuality(quality);
-        if (image.isNull() || !writer.write(image) || encoded.isEmpty())
-            throw Image32Exception(Image32Exception::WriteFailed, fileName);
+        const auto encode = [&] {
+            encoded.clear();
+            QBuffer buffer(&encoded);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, formatName);
+            writer.setQuality(quality);
+            if (image.isNull() || !writer.write(image) || encoded.isEmpty())
+                throw Image32Exception(Image32Exception::WriteFailed, fileName);
+        };
+        const bool profileByExiv2 = setProfile(image, metadata);
+        encode();
+        if (metadata && !metadata->addTo(encoded, profileByExiv2) && profileByExiv2) {
+            // The stand-in profile must not stay in the file.
+            image.setColorSpace(QColorSpace());
+            encode();
+        }
     }
 
     AtomicFileWriter file(fileName);
@@ -127,40 +184,38 @@ void Image32::save(const QString &fileName, const char *format, int quality) con
         throw Image32Exception(Image32Exception::WriteFailed, fileName);
 }
 
-void Image32::saveTiff16(const QString &fileName) const
+void Image32::saveTiff16(const QString &fileName, const DestinationMetadata *metadata) const
 {
     if (channels != 3) {
         writeWithTool(fileName, QStringLiteral("-depth 16"));
         return;
     }
+    const QByteArray profile = metadata ? metadata->iccProfile() : QByteArray();
     // Width and height must fit SHORT fields, every offset a LONG one.
     const quint64 directory = 8 + 2 * quint64(sampleCount);
     if (width <= 0 || height <= 0 || width > TiffShortMax || height > TiffShortMax || sampleCount <= 0
-        || directory + 244 > Q_UINT64_C(0xFFFFFFFF) || (depth != 8 && depth != 16))
+        || directory + 244 + quint64(profile.size()) > Q_UINT64_C(0xFFFFFFFF) || (depth != 8 && depth != 16))
         throw Image32Exception(Image32Exception::WriteFailed, fileName);
 
-    AtomicFileWriter file(fileName);
-    if (!file.open())
-        throw Image32Exception(Image32Exception::WriteFailed, fileName);
-
-    uchar header[8] = {0x49, 0x49};
-    put16(header + 2, 42);
-    put32(header + 4, quint32(directory));
-    bool ok = file.write(reinterpret_cast<const char *>(header), sizeof header);
-
-    // The samples are converted and written a piece at a time, never as a second whole copy.
-    const int shift = 16 - depth;
-    std::vector<uchar> piece(size_t(ConvertPiece) * 2);
-    for (qint32 start = 0; ok && start < sampleCount; start += ConvertPiece) {
-        const qint32 count = std::min(ConvertPiece, sampleCount - start);
-        for (qint32 k = 0; k < count; ++k)
-            put16(piece.data() + 2 * k, (samples[start + k] << shift) & 0xFFFF);
-        ok = file.write(reinterpret_cast<const char *>(piece.data()), qint64(count) * 2);
+    {
+        AtomicFileWriter file(fileName);
+        if (!writeTiff16(*this, file, profile))
+            throw Image32Exception(Image32Exception::WriteFailed, fileName);
+        bool written = !metadata || !metadata->hasRecords();
+        if (!written) {
+            // The EXIF and XMP go into the temporary file, never into the committed one.
+            file.closeForTool();
+            written = metadata->addToFile(file.temporaryFileName());
+        }
+        if (written) {
+            if (!file.commit())
+                throw Image32Exception(Image32Exception::WriteFailed, fileName);
+            return;
+        }
     }
-
-    uchar tail[244] = {};
-    fillTiffDirectory(tail, width, height, directory);
-    if (!ok || !file.write(reinterpret_cast<const char *>(tail), sizeof tail) || !file.commit())
+    // Exiv2 may have left the temporary file half rewritten: the image again, with its profile only.
+    AtomicFileWriter file(fileName);
+    if (!writeTiff16(*this, file, profile) || !file.commit())
         throw Image32Exception(Image32Exception::WriteFailed, fileName);
 }
 

@@ -1,5 +1,7 @@
 #include "stackjob.h"
 
+#include "jobmetadata.h"
+
 StackJob buildStackJob(const QStringList &sourceImages, const StackSettings &settings,
                        const QString &destinationFolder, const NamePattern &namePattern,
                        int stackMethod, int format, int compression)
@@ -13,5 +15,6 @@ StackJob buildStackJob(const QStringList &sourceImages, const StackSettings &set
     job.stackMethod = stackMethod;
     job.format = format;
     job.compression = compression;
+    job.condition = JobMetadata::condition(settings);
     return job;
 }

@@ -41,7 +41,7 @@ struct Job
 
     Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0,
         int format = 3)
-        : Job(StackJob{sources, outputs, plan, method, format, 37}) // the JPEG quality
+        : Job(StackJob{sources, outputs, plan, method, format, 37, {}}) // the JPEG quality
     {
     }
 
