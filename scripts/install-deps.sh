@@ -6,6 +6,7 @@ packages=(
     g++ cmake make
     qtbase5-dev qt5-image-formats-plugins
     imagemagick libtiff-tools
+    libexiv2-dev exiv2 pkg-config
     desktop-file-utils appstream qttranslations5-l10n
 )
 

@@ -464,7 +464,8 @@ private slots:
         const QString deb = dir.filePath(QDir(dir.path()).entryList({"velumen_*.deb"}).value(0));
         QVERIFY(TestTools::ToolSandbox::run("dpkg-deb", {"-f", deb, "Depends"}, &depends));
         QCOMPARE(QProcess::execute("dpkg-deb", {"-x", deb, dir.path()}), 0);
-        for (const char *name : {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5"})
+        for (const char *name :
+             {"imagemagick", "qt5-image-formats-plugins", "libqt5widgets5", "libqt5gui5", "libexiv2-27"})
             QVERIFY2(QString(depends).split(QRegularExpression("[ ,|()\n]+")).contains(name),
                      depends.constData());
         const QString usr = dir.filePath("usr/"), share = usr + "share/", id = "io.github.velumen.Velumen";
@@ -478,6 +479,8 @@ private slots:
         QVERIFY2(TestTools::ToolSandbox::run("desktop-file-validate", {entry}, &log) && log.isEmpty(),
                  log.constData());
         QCOMPARE(QProcess::execute("appstreamcli", {"validate", "--no-net", info + ".metainfo.xml"}), 0);
+        QVERIFY(TestTools::readFile(info + ".metainfo.xml").contains(">GPL-3.0-or-later</project_license>"));
+        QVERIFY(TestTools::readFile(share + "doc/velumen/copyright").contains("License: GPL-3.0-or-later\n"));
         // The entry opens every kind of file the chooser offers, and shows the installed icon.
         QStringList lines{"Exec=velumen %F", "Icon=" + id, "Categories=Graphics;Photography;"}, types;
         for (const QString &filter : SourceFiles::nameFilters())
