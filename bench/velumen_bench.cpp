@@ -17,9 +17,11 @@
 
 #include "executethread.h"
 #include "image32.h"
+#include "jobmetadata.h"
 #include "stackplan.h"
 
 #include <QColor>
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -495,6 +497,78 @@ int runOutputs(const QStringList &arguments)
     return failures ? 1 : 0;
 }
 
+
+// What carrying the metadata costs: one source header read against one load, and each destination type
+// written with the first frame's profile, EXIF and XMP against the same image without (turns A, B, A, B).
+int runMetadata(const QStringList &arguments)
+{
+    QTemporaryDir folder;
+    QStringList files = benchFrames(arguments, 2, folder);
+    if (files.isEmpty() || !folder.isValid())
+        return 1;
+    // Generated frames get the camera data of a real night shot and an Adobe RGB profile.
+    const QString exiv2 = QStandardPaths::findExecutable(QStringLiteral("exiv2"));
+    const QString icc = QDir(folder.path()).filePath(QStringLiteral("frame000.icc"));
+    QFile profile(icc);
+    if (exiv2.isEmpty() || !profile.open(QIODevice::WriteOnly)
+        || !profile.write(QColorSpace(QColorSpace::AdobeRgb).iccProfile()))
+        return 1;
+    profile.close();
+    if (files.first().startsWith(folder.path())) {
+        QProcess::execute(exiv2, {"-M", "set Exif.Image.Model Ascii NightCam 7", "-M",
+                                  "set Exif.Photo.DateTimeOriginal Ascii 2026:03:01 22:00:00", files.first()});
+        QProcess::execute(exiv2, {"-iC", files.first()});
+    }
+    try {
+        const int rounds = 5;
+        QVector<double> reads, loads;
+        QElapsedTimer timer;
+        for (int r = 0; r < rounds; ++r) {
+            timer.start();
+            const SourceMetadata read = SourceMetadata::read(files.value(r % files.size()));
+            reads << timer.nsecsElapsed() / 1e9;
+            if (r == 0)
+                out() << "first source: profile " << read.iccProfile().size() << " bytes, EXIF/XMP "
+                      << (read.records() ? "yes" : "no") << Qt::endl;
+            timer.start();
+            Image32 frame(files.value(r % files.size()), QStringLiteral("-function Polynomial 1,0.0"), 48);
+            loads << timer.nsecsElapsed() / 1e9;
+        }
+        out() << "header read " << median(reads) * 1000 << " ms, load " << median(loads) * 1000
+              << " ms, ratio " << median(reads) / median(loads) << ", load average " << loadAverage()
+              << Qt::endl;
+
+        const Image32 image(files.first(), QStringLiteral("-function Polynomial 1,0.0"), 48);
+        JobMetadata job(files, 0, QStringLiteral("All images"));
+        QSet<QPair<int, double>> set;
+        for (int i = 0; i < files.size(); ++i)
+            set.insert(qMakePair(i, 1.0));
+        const DestinationMetadata metadata = job.forImage(set, image.width, image.height);
+        const QString out1 = QDir(folder.path()).filePath(QStringLiteral("out"));
+        const struct { const char *name; const char *format; } types[] = {
+            {"JPEG", "JPG"}, {"PNG", "PNG"}, {"TIFF", "TIFF"}, {"16-bit TIFF", nullptr}};
+        for (const auto &type : types) {
+            QVector<double> plain, carried;
+            for (int r = 0; r < 2 * rounds; ++r) {
+                const DestinationMetadata *with = r % 2 ? &metadata : nullptr;
+                timer.start();
+                if (type.format)
+                    image.save(out1, type.format, 92, with);
+                else
+                    image.saveTiff16(out1, with);
+                (with ? carried : plain) << timer.nsecsElapsed() / 1e9;
+            }
+            out() << type.name << " write " << median(plain) * 1000 << " ms, with metadata "
+                  << median(carried) * 1000 << " ms, ratio " << median(carried) / median(plain)
+                  << ", load average " << loadAverage() << Qt::endl;
+        }
+    } catch (const Image32Exception &e) {
+        out() << "failed: " << e.filename << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
+
 struct Mode
 {
     const char *name;
@@ -512,6 +586,8 @@ int main(int argc, char *argv[])
          "load [N] [files...]   load and combine N frames (generated 18 MP JPEGs or the files)"},
         {"job", runJob,
          "job [N] [files...]    whole jobs through the execute thread beside djpeg of the same frames"},
+        {"metadata", runMetadata,
+         "metadata [N] [files...] header reads and destination writes with and without metadata"},
         {"outputs", runOutputs,
          "outputs FOLDER        write the files of a fixed set of jobs, to compare builds"},
     };
