@@ -516,7 +516,8 @@ int runMetadata(const QStringList &arguments)
     profile.close();
     if (files.first().startsWith(folder.path())) {
         QProcess::execute(exiv2, {"-M", "set Exif.Image.Model Ascii NightCam 7", "-M",
-                                  "set Exif.Photo.DateTimeOriginal Ascii 2026:03:01 22:00:00", files.first()});
+                                  "set Exif.Photo.DateTimeOriginal Ascii 2026:03:01 22:00:00",
+                                  files.first()});
         QProcess::execute(exiv2, {"-iC", files.first()});
     }
     try {

@@ -37,7 +37,8 @@ bool isPreview(const Exiv2::Exifdatum &datum)
 {
     const std::string group = datum.groupName();
     const std::string tag = datum.tagName();
-    return group == "Thumbnail" || group.compare(0, 8, "SubImage") == 0 || group.compare(0, 8, "SubThumb") == 0
+    return group == "Thumbnail" || group.compare(0, 8, "SubImage") == 0
+        || group.compare(0, 8, "SubThumb") == 0
         || tag.find("Preview") != std::string::npos || tag.find("Thumbnail") != std::string::npos;
 }
 
@@ -78,7 +79,8 @@ void merge(Exiv2::ExifData &target, const Exiv2::ExifData &records)
 
 DestinationMetadata::DestinationMetadata() = default;
 
-DestinationMetadata::DestinationMetadata(const SourceMetadata &base, const Stack &stack, int width, int height)
+DestinationMetadata::DestinationMetadata(const SourceMetadata &base, const Stack &stack, int width,
+                                         int height)
     : m_base(base)
     , m_stack(stack)
     , m_width(width)
@@ -159,7 +161,8 @@ bool DestinationMetadata::write(Exiv2::Image &image, bool withProfile) const
     }
     if (withProfile) {
         const QByteArray profile = iccProfile();
-        Exiv2::DataBuf buffer(reinterpret_cast<const Exiv2::byte *>(profile.constData()), long(profile.size()));
+        Exiv2::DataBuf buffer(reinterpret_cast<const Exiv2::byte *>(profile.constData()),
+                              long(profile.size()));
         image.setIccProfile(buffer, false);
     }
     image.writeMetadata();
