@@ -166,8 +166,9 @@ private slots:
                                     "Exif.GPSInfo.GPSLatitudeRef", "Exif.Image.Orientation", "Xmp.dc.title"})
                 QCOMPARE(written.value(key, "missing"), source.value(key));
             QCOMPARE(written.value("Exif.Photo.DateTimeOriginal"), times[i]);
-            QCOMPARE(written.value("Exif.Photo.SubSecTimeOriginal"), QString("4%1").arg(i));
-            QCOMPARE(written.value("Exif.Photo.OffsetTimeOriginal"), QString("+02:00"));
+            QCOMPARE(written.value("Exif.Photo.SubSecTimeOriginal")
+                         + written.value("Exif.Photo.OffsetTimeOriginal"),
+                     QString("4%1+02:00").arg(i));
             QCOMPARE(written.value("Exif.Photo.PixelXDimension") + 'x'
                          + written.value("Exif.Photo.PixelYDimension"),
                      QString("40x30"));
@@ -243,8 +244,6 @@ private slots:
             for (int i = 0; i + 1 < seen.size(); i += 2)
                 worst = qMax(worst, qAbs(quint8(seen[i + 1]) - quint8(meant[i + 1])));
             QVERIFY2(worst <= 1, qPrintable(c.type + QString::number(worst)));
-            // The same samples shown as sRGB would be visibly off.
-            QVERIFY(pixels(source, toSrgb) != pixels(source, {"+profile", "*", "-depth", "8"}));
         }
     }
 
@@ -263,17 +262,13 @@ private slots:
         QCOMPARE(stack(QStringList{"-c", "previous", "-p", "one*.jpg"} + sources.mid(0, 1)), 0);
         QVERIFY(errors.isEmpty());
 
-        const StackJob job = buildStackJob(sources, {3, 1, 1, 1, 0, 50, 50}, sandbox->path(),
-                                           NamePattern("worker****.jpg"), 0, 0, 92);
         ExecuteThread worker;
-        worker.setJob(job);
+        worker.setJob(buildStackJob(sources, {3, 1}, sandbox->path(), NamePattern("w*.jpg"), 0, 0, 92));
         worker.start();
         QVERIFY(worker.wait(120000));
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(icc(path(QString("cli%1.jpg").arg(i))), profile(QColorSpace::AdobeRgb));
-            QCOMPARE(readFile(path(QString("worker%1.jpg").arg(i, 4, 10, QChar('0')))),
-                     readFile(path(QString("cli%1.jpg").arg(i))));
-        }
+        for (const QString &i : QStringList{"0.jpg", "1.jpg", "2.jpg"})
+            QVERIFY(icc("cli" + i) == profile(QColorSpace::AdobeRgb)
+                    && readFile("w" + i) == readFile("cli" + i));
     }
 };
 
