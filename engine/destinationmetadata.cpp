@@ -13,10 +13,21 @@ using metadatadetail::Exiv2Errors;
 
 namespace {
 
-// Tags that hold other blocks a TIFF source carries: its XMP (written from the XMP records instead),
-// its Photoshop resources (with their own thumbnail) and its sub-images. Exiv2 itself leaves out the
-// tags of the strip layout, which the destination's writer sets.
-const char *const BlockTags[] = {"Exif.Image.XMLPacket", "Exif.Image.ImageResources", "Exif.Image.SubIFDs"};
+// Tags of a TIFF source's own layout and blocks: its strips, its XMP (written from the XMP records
+// instead), its Photoshop resources (with their own thumbnail) and sub-images. In a destination they
+// would describe the source's file; a TIFF destination's writer sets its own.
+const char *const LayoutTags[] = {
+    "Exif.Image.NewSubfileType", "Exif.Image.SubfileType", "Exif.Image.ImageWidth",
+    "Exif.Image.ImageLength", "Exif.Image.BitsPerSample", "Exif.Image.Compression",
+    "Exif.Image.PhotometricInterpretation", "Exif.Image.FillOrder", "Exif.Image.StripOffsets",
+    "Exif.Image.SamplesPerPixel", "Exif.Image.RowsPerStrip", "Exif.Image.StripByteCounts",
+    "Exif.Image.PlanarConfiguration", "Exif.Image.Predictor", "Exif.Image.TileWidth",
+    "Exif.Image.TileLength", "Exif.Image.TileOffsets", "Exif.Image.TileByteCounts",
+    "Exif.Image.SubIFDs", "Exif.Image.ExtraSamples", "Exif.Image.SampleFormat",
+    "Exif.Image.JPEGTables", "Exif.Image.YCbCrSubSampling", "Exif.Image.XMLPacket",
+    "Exif.Image.ImageResources", "Exif.Image.PageNumber", "Exif.Image.JPEGInterchangeFormat",
+    "Exif.Image.JPEGInterchangeFormatLength",
+};
 
 void eraseKey(Exiv2::ExifData &exif, const char *key)
 {
@@ -178,7 +189,7 @@ Exiv2::ExifData DestinationMetadata::editedExif() const
         else
             ++datum;
     }
-    for (const char *key : BlockTags)
+    for (const char *key : LayoutTags)
         eraseKey(exif, key);
     if (!exif.empty()) {
         exif["Exif.Photo.PixelXDimension"] = uint32_t(m_width);
