@@ -148,7 +148,9 @@ void Image32::save(const QString &fileName, const char *format, int quality,
     if (sampleCount <= 0 || (channels != 1 && channels != 3 && channels != 4))
         throw Image32Exception(Image32Exception::WriteFailed, fileName);
 
-    QByteArray encoded;
+    // Without the stand-in profile too, for when Exiv2 cannot put the real one in its place.
+    QByteArray encoded, plain;
+    bool profileByExiv2 = false;
     {
         const std::unique_ptr<uchar, decltype(&std::free)> bytes(
             static_cast<uchar *>(image32detail::allocateFrame(size_t(sampleCount), false)), &std::free);
@@ -161,23 +163,24 @@ void Image32::save(const QString &fileName, const char *format, int quality,
         const QByteArray formatName = format ? QByteArray(format).toLower()
                                              : QFileInfo(fileName).suffix().toLatin1().toLower();
         // Encoded in memory first: the file writer then checks every byte that reaches the disk.
-        const auto encode = [&] {
-            encoded.clear();
-            QBuffer buffer(&encoded);
+        const auto encode = [&](QByteArray &target) {
+            QBuffer buffer(&target);
             buffer.open(QIODevice::WriteOnly);
             QImageWriter writer(&buffer, formatName);
             writer.setQuality(quality);
-            if (image.isNull() || !writer.write(image) || encoded.isEmpty())
+            if (image.isNull() || !writer.write(image) || target.isEmpty())
                 throw Image32Exception(Image32Exception::WriteFailed, fileName);
         };
-        const bool profileByExiv2 = setProfile(image, metadata);
-        encode();
-        if (metadata && !metadata->addTo(encoded, profileByExiv2) && profileByExiv2) {
-            // The stand-in profile must not stay in the file.
+        profileByExiv2 = setProfile(image, metadata);
+        encode(encoded);
+        if (profileByExiv2) {
             image.setColorSpace(QColorSpace());
-            encode();
+            encode(plain);
         }
     }
+    // After the 8-bit copy is gone: Exiv2 holds the encoded image twice while it works.
+    if (metadata && !metadata->addTo(encoded, profileByExiv2) && profileByExiv2)
+        encoded = plain;
 
     AtomicFileWriter file(fileName);
     if (!file.open() || !file.write(encoded.constData(), encoded.size()) || !file.commit())
