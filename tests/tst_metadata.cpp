@@ -229,9 +229,10 @@ private slots:
         const struct { QColorSpace::NamedColorSpace space; const char *type; } cases[] = {
             {QColorSpace::AdobeRgb, "png"}, {QColorSpace::ProPhotoRgb, "tiff16"}};
         for (const auto &c : cases) {
+            // The 16-bit TIFF without EXIF: its profile as the own writer lays it out, untouched by Exiv2.
             const bool wide = QByteArray(c.type) == "tiff16";
             const QString source = makeSource(QString("%1.tif").arg(c.type), profile(c.space), 0,
-                                              "2026:03:01 22:00:00", wide ? 16 : 8);
+                                              wide ? "" : "2026:03:01 22:00:00", wide ? 16 : 8);
             QVERIFY(!source.isEmpty());
             QCOMPARE(stack({"-f", c.type, "-p", QString(c.type) + "*.x", source}), 0);
             const QString out = path(QString(c.type) + "0.x");
