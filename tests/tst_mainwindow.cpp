@@ -221,7 +221,9 @@ private slots:
         QVERIFY(home.isValid() && QDir().mkpath(file("frames/sub")) && QDir().mkpath(file("empty")));
         useOwnDialogsAndHome(home.path());
         // All PNG images, whatever their names say: notes.txt is an image, but not by its name.
-        for (const char *name : {"frame10.png", "frame9.jpg", "Frame1.tif", "sub/frame0.png", "notes.txt"})
+        // Beside the frames, the results of an earlier run.
+        for (const char *name : {"frame10.png", "frame9.jpg", "Frame1.tif", "sub/frame0.png", "notes.txt",
+                                 "output0000.jpg", "output0001.jpg"})
             QVERIFY(frame(0).save(file("frames/") + name, "PNG"));
     }
 
@@ -509,6 +511,19 @@ private slots:
         QVERIFY(!drop(dropped, {file("frames/notes.txt")}) && drop(dropped, {file("empty")}));
         QCOMPARE(opened.openFiles({file("empty")}), QStringList());
         QCOMPARE(choice(dropped) + choice(opened), chosen + chosen);
+
+        // A folder leaves out the names the destination pattern in force makes, and says so; named
+        // one by one they are taken.
+        QString notice;
+        QCOMPARE(opened.openFiles({file("frames")}, &notice), QStringList());
+        QCOMPARE(notice, QString("left out 2 files whose names the destination pattern output****.jpg makes, "
+                                 "as from an earlier run"));
+        const QStringList results{file("frames/output0000.jpg"), file("frames/output0001.jpg")};
+        QVERIFY(drop(dropped, {results[1], frames[0]}));
+        QCOMPARE(choice(dropped).mid(3), QStringList({results[1], frames[0]}));
+        child<QLineEdit>(&dropped, "namePattern")->setText("frame**.png");
+        QVERIFY(drop(dropped, {file("frames")}));
+        QCOMPARE(choice(dropped).mid(3), QStringList({frames[0], frames[1]}) + results);
     }
 
     // In either language, with or without the option rows, the window cuts no widget short: neither at
