@@ -7,7 +7,7 @@ packages=(
     qtbase5-dev qt5-image-formats-plugins
     imagemagick libtiff-tools
     desktop-file-utils appstream qttranslations5-l10n
-    g++-mingw-w64-x86-64-posix
+    g++-mingw-w64-x86-64-posix bash-completion
 )
 
 missing=()

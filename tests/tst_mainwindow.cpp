@@ -472,6 +472,10 @@ private slots:
         const QString usr = dir.filePath("usr/"), share = usr + "share/", id = "io.github.velumen.Velumen";
         for (const char *program : {"velumen", VELUMEN_HAS_STACK ? "velumen-stack" : "velumen"})
             QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), program);
+        // The manual pages, and velumen-stack's options for bash.
+        for (const char *page : {"man/man1/velumen.1.gz", "man/man1/velumen-stack.1.gz",
+                                 "bash-completion/completions/velumen-stack"})
+            QVERIFY2(QFileInfo(share + page).size() > 100, page);
         for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
             QCOMPARE(QImage(share + QString("icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(),
                      QSize(size, size));
