@@ -224,6 +224,8 @@ QString StackCommandLine::helpText()
         "\n"
         "SOURCE is an image file, or a folder whose .jpeg, .jpg, .png, .tif and .tiff files\n"
         "are taken in natural order (frame2 before frame10). Files are taken in the order given.\n"
+        "A folder's files that the destination name pattern would make (an earlier run's results)\n"
+        "are left out, and their count is said on standard error.\n"
         "\n"
         "  -c, --condition NAME   which sources make up each destination image:\n"
         "                         all, previous, groups, loop or disjoint (default all)\n"
