@@ -576,6 +576,42 @@ private slots:
             QVERIFY(::kill(readFile(path("tool.pid")).trimmed().toInt(), 0) != 0);
         }
     }
+
+    // A folder's files that the pattern in force makes are an earlier run's results: left out, with the
+    // count on standard error (not under -q or --quiet); files named one by one are taken as they are.
+    void earlierResultsLeftOut()
+    {
+        makeNight();
+        QStringList frames;
+        for (const QString &source : qAsConst(sources))
+            frames << QFileInfo(source).fileName();
+        for (const char *name : {"output0000.jpg", "output0001.jpg", "output12345.jpg", "output01234.jpg",
+                                 "output0002.png"})
+            QVERIFY(QFile::copy(sources[0], path("night/") + name));
+        const auto planned = [&] { // the file names of the first destination image's sources
+            QStringList names;
+            for (const QString &field : printed.section('\n', 1, 1).split('\t').mid(2))
+                names << QFileInfo(field.section(" (", 0, 0)).fileName();
+            return names;
+        };
+        const QString notice = "velumen-stack: left out %1 whose names the destination pattern output****.%2 "
+                               "makes, as from an earlier run\n";
+        QCOMPARE(stack({"night", "--dry-run"}), 0);
+        QCOMPARE(planned(), frames + QStringList({"output0002.png", "output01234.jpg"}));
+        QCOMPARE(errors, notice.arg("3 files", "jpg"));
+        // The default name follows the file type: now the PNG is the earlier result.
+        QCOMPARE(stack({"night", "-f", "png", "--dry-run"}), 0);
+        QCOMPARE(planned(), frames + QStringList({"output0000.jpg", "output0001.jpg", "output01234.jpg",
+                                                  "output12345.jpg"}));
+        QCOMPARE(errors, notice.arg("1 file", "png"));
+        QCOMPARE(stack({"-p", "frame*.jpg", "night/output0000.jpg", "night/frame1.jpg", "--dry-run"}), 0);
+        QVERIFY(planned() == QStringList({"output0000.jpg", "frame1.jpg"}) && errors.isEmpty());
+        for (const QString quiet : {"-q", "--quiet"}) {
+            QCOMPARE(stack({quiet, "night", "-o", path("out")}), 0);
+            QCOMPARE(printed + errors, QString());
+        }
+        QVERIFY(QFileInfo::exists(path("out/output0000.jpg")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestExecuteThread)
