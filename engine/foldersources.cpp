@@ -53,7 +53,8 @@ bool FolderSources::isDestinationName(const QString &fileName) const
     // other run and literal must agree. A literal digit after the run makes several readings possible.
     const int start = m_prefix.size();
     int end = start;
-    while (end < fileName.size() && end - start < m_firstWidth + IndexDigits && isAsciiDigit(fileName.at(end)))
+    while (end < fileName.size() && end - start < m_firstWidth + IndexDigits
+           && isAsciiDigit(fileName.at(end)))
         ++end;
     const QString expected = QLatin1Char('/') + fileName;
     for (int length = m_firstWidth; start + length <= end; ++length) {

@@ -585,8 +585,8 @@ private slots:
         QStringList frames;
         for (const QString &source : qAsConst(sources))
             frames << QFileInfo(source).fileName();
-        for (const char *name : {"output0000.jpg", "output0001.jpg", "output12345.jpg", "output01234.jpg",
-                                 "output0002.png"})
+        for (const char *name :
+             {"output0000.jpg", "output0001.jpg", "output12345.jpg", "output01234.jpg", "output0002.png"})
             QVERIFY(QFile::copy(sources[0], path("night/") + name));
         const auto planned = [&] { // the file names of the first destination image's sources
             QStringList names;
@@ -601,8 +601,9 @@ private slots:
         QCOMPARE(errors, notice.arg("3 files", "jpg"));
         // The default name follows the file type: now the PNG is the earlier result.
         QCOMPARE(stack({"night", "-f", "png", "--dry-run"}), 0);
-        QCOMPARE(planned(), frames + QStringList({"output0000.jpg", "output0001.jpg", "output01234.jpg",
-                                                  "output12345.jpg"}));
+        QCOMPARE(
+            planned(),
+            frames + QStringList({"output0000.jpg", "output0001.jpg", "output01234.jpg", "output12345.jpg"}));
         QCOMPARE(errors, notice.arg("1 file", "png"));
         QCOMPARE(stack({"-p", "frame*.jpg", "night/output0000.jpg", "night/frame1.jpg", "--dry-run"}), 0);
         QVERIFY(planned() == QStringList({"output0000.jpg", "frame1.jpg"}) && errors.isEmpty());

@@ -475,37 +475,40 @@ private slots:
         // The manual pages, and velumen-stack's options for bash.
         for (const char *page : {"man/man1/velumen.1.gz", "man/man1/velumen-stack.1.gz"})
             QVERIFY2(QFileInfo(share + page).size() > 100, page);
-        // bash offers every option of velumen-stack's --help, and only names it takes; image files and
-        // folders for the sources.
+        // bash offers every option of velumen-stack's --help and, for those taking a name, the names it
+        // takes; for the sources image files and folders.
         const auto complete = [&](const QString &line) {
-            const QString script = ". /usr/share/bash-completion/bash_completion; . \"$0\"; COMP_LINE=$1; "
-                                   "COMP_POINT=${#1}; read -ra COMP_WORDS <<< \"${1/=/ = }\"; [[ $1 == *' ' ]] "
-                                   "&& COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velumen_stack; "
-                                   "printf '%s\\n' \"${COMPREPLY[@]}\"";
             QByteArray offered;
             TestTools::ToolSandbox::run(
-                "bash", {"-c", script, share + "bash-completion/completions/velumen-stack", line}, &offered);
-            QStringList sorted = QString(offered).split('\n', Qt::SkipEmptyParts);
-            sorted.sort();
-            return sorted.join(' ');
+                "bash",
+                {"-c",
+                 ". /usr/share/bash-completion/bash_completion; . \"$0\"; "
+                 "COMP_LINE=$1 COMP_POINT=${#1}; read -ra COMP_WORDS <<< \"${1/=/ = }\"; [[ $1 == *' ' ]] && "
+                 "COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velumen_stack; "
+                 "echo $(printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort)",
+                 share + "bash-completion/completions/velumen-stack", line},
+                &offered);
+            return QString(offered).trimmed();
         };
         const QString stack = usr + "bin/velumen-stack";
-        QVERIFY(TestTools::ToolSandbox::run(stack, {"--help"}, &log));
         QStringList options;
+        TestTools::ToolSandbox::run(stack, {"--help"}, &log);
         for (auto it = QRegularExpression("\n {2,6}(?:-., )?(--[a-z-]+)").globalMatch(log); it.hasNext();)
             options << it.next().captured(1);
         options.sort();
         QCOMPARE(complete("velumen-stack frames --"), options.join(' '));
-        for (const QString option : {"-c all disjoint groups loop previous", "--method darken lighten mean",
-                                      "--fade in in-out none out", "-f jpg png tiff tiff16"}) {
-            QCOMPARE(complete("velumen-stack " + option.section(' ', 0, 0) + ' '), option.section(' ', 1));
-            for (const QString &value : option.split(' ').mid(1))
-                QVERIFY2(TestTools::ToolSandbox::run(
-                             stack, {option.section(' ', 0, 0), value, file("frames"), "--dry-run"}),
-                         qPrintable(value));
+        for (const QString names : {"-c all disjoint groups loop previous", "--method darken lighten mean",
+                                    "--fade in in-out none out", "-f jpg png tiff tiff16"}) {
+            const QString option = names.section(' ', 0, 0);
+            QCOMPARE(complete("velumen-stack " + option + ' '), names.section(' ', 1));
+            for (const QString &name : names.split(' ').mid(1))
+                QVERIFY2(TestTools::ToolSandbox::run(stack, {option, name, file("frames"), "--dry-run"}),
+                         qPrintable(name));
         }
-        QCOMPARE(complete("velumen-stack --fade=in") + complete("velumen-stack --quality "), QString("in in-out"));
-        QCOMPARE(complete("velumen-stack " + file("frames/n")) + complete("velumen-stack " + file("frames/frame9")),
+        QCOMPARE(complete("velumen-stack --fade=in") + complete("velumen-stack --quality "),
+                 QString("in in-out"));
+        QCOMPARE(complete("velumen-stack " + file("frames/n"))
+                     + complete("velumen-stack " + file("frames/frame9")),
                  file("frames/frame9.jpg"));
         for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
             QCOMPARE(QImage(share + QString("icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(),
@@ -551,10 +554,12 @@ private slots:
         // out, as velumen says when started with it; named one by one they are taken.
         QProcess velumen;
         velumen.start(VELUMEN_APP, {file("frames")});
-        const QByteArray line = "\nvelumen: left out 2 files whose names the destination pattern output****.jpg "
-                                "makes, as from an earlier run\n";
+        const QByteArray line =
+            "\nvelumen: left out 2 files whose names the destination pattern output****.jpg "
+            "makes, as from an earlier run\n";
         QByteArray said = "\n";
-        QVERIFY2(QTest::qWaitFor([&] { return (said += velumen.readAllStandardError()).contains(line); }, 60000),
+        QVERIFY2(QTest::qWaitFor([&] { return (said += velumen.readAllStandardError()).contains(line); },
+                                 60000),
                  said.constData());
         velumen.kill();
         velumen.waitForFinished();
