@@ -3,6 +3,7 @@
 #include "sourcefiles.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 #include <limits>
 
@@ -32,23 +33,31 @@ FolderSources::FolderSources(const QString &destinationPattern)
 
 QStringList FolderSources::images(const QString &folder)
 {
-    QStringList kept;
     const QStringList all = SourceFiles::imagesInFolder(folder);
-    for (const QString &file : all) {
-        if (isDestinationName(QFileInfo(file).fileName()))
+    QList<int> indexes;
+    for (const QString &file : all)
+        indexes.append(destinationIndex(QFileInfo(file).fileName()));
+    const QSet<int> numbers(indexes.begin(), indexes.end());
+    int results = 0;
+    while (numbers.contains(results))
+        ++results;
+    QStringList kept;
+    for (int i = 0; i < all.size(); ++i) {
+        if (indexes.at(i) >= 0 && indexes.at(i) < results)
             ++m_leftOut;
         else
-            kept.append(file);
+            kept.append(all.at(i));
     }
     return kept;
 }
 
-bool FolderSources::isDestinationName(const QString &fileName) const
+int FolderSources::destinationIndex(const QString &fileName) const
 {
+    // Without a run of '*' every image has the one name.
     if (m_firstWidth == 0)
-        return fileName == m_pattern;
+        return fileName == m_pattern ? 0 : -1;
     if (!fileName.startsWith(m_prefix))
-        return false;
+        return -1;
     // The first run's digits give the number; the pattern then makes the whole name from it, so every
     // other run and literal must agree. A literal digit after the run makes several readings possible.
     const int start = m_prefix.size();
@@ -61,9 +70,9 @@ bool FolderSources::isDestinationName(const QString &fileName) const
         bool ok = false;
         const int index = fileName.mid(start, length).toInt(&ok, 10);
         if (ok && m_names.fileName(QString(), index) == expected)
-            return true;
+            return index;
     }
-    return false;
+    return -1;
 }
 
 QString FolderSources::notice() const

@@ -8,8 +8,10 @@
 
 // The images of folders given as sources, less the files the destination name pattern makes. The
 // destination folder follows the sources, so an earlier run's results lie beside the frames; taken
-// in again as frames they would spoil a "Mean" or an "All previous images" stack. Files chosen one
-// by one are not this class's business: they are taken as they are.
+// in again as frames they would spoil a "Mean" or an "All previous images" stack. A run writes its
+// images numbered from 0 in order, so only the names of images 0 to n - 1 with none missing are
+// results: frame1.jpg under the pattern frame*.jpg with no frame0.jpg is a frame, and stays one (a
+// job that would overwrite it is refused). Files chosen one by one are taken as they are.
 class FolderSources
 {
 public:
@@ -22,8 +24,8 @@ public:
     // The one line both programs print when files were left out, without the program's name.
     QString notice() const;
 
-    // True when the pattern makes exactly this file name for some image number.
-    bool isDestinationName(const QString &fileName) const;
+    // The image number for which the pattern makes exactly this file name, or -1.
+    int destinationIndex(const QString &fileName) const;
 
 private:
     QString m_pattern;

@@ -23,30 +23,25 @@ private slots:
         for (int y = h * 80 / 100; y < h; ++y)
             QVERIFY(!memcmp(a.constScanLine(y), b.constScanLine(y), w * 4) && qGray(a.pixel(y % w, y)) < 16);
 
-        // Each bright star of the sky found again where the turn takes it, and gone from where it was.
+        // Each bright star of the sky is found again where the turn takes it (near the pole a star
+        // moves too little to tell).
         const QPointF pole(w * 0.55, h * 0.12);
-        const auto bright = [](const QImage &image, QPointF p) {
-            for (int k = 0; k < 25; ++k)
-                if (qGray(image.pixel(qRound(p.x()) + k % 5 - 2, qRound(p.y()) + k / 5 - 2)) >= 150)
-                    return true;
-            return false;
-        };
-        int stars = 0, followed = 0, stayed = 0;
+        int stars = 0, followed = 0;
         for (int y = 10; y < h * 60 / 100; ++y)
             for (int x = 10; x < w - 10; ++x) {
-                const QPointF from(x, y), offset = from - pole;
-                const double r = std::hypot(offset.x(), offset.y()), turn = qDegreesToRadians(0.25);
-                const double angle = std::atan2(offset.y(), offset.x()) + turn;
-                const QPointF to = pole + r * QPointF(std::cos(angle), std::sin(angle));
-                // Near the pole a star moves too little to tell.
-                if (qGray(a.pixel(x, y)) < 230 || r < 1500 || !QRectF(3, 3, w - 7, h * 0.6).contains(to))
+                const QPointF offset = QPointF(x, y) - pole;
+                const double r = std::hypot(offset.x(), offset.y());
+                const double angle = std::atan2(offset.y(), offset.x()) + qDegreesToRadians(0.25);
+                const QPoint to = (pole + r * QPointF(std::cos(angle), std::sin(angle))).toPoint();
+                if (qGray(a.pixel(x, y)) < 230 || r < 1500 || !QRect(3, 3, w - 7, h * 6 / 10).contains(to))
                     continue;
-                ++stars, followed += bright(b, to), stayed += bright(b, from);
-                x += 4; // past this star
+                int brightest = 0;
+                for (int k = 0; k < 25; ++k)
+                    brightest = qMax(brightest, qGray(b.pixel(to + QPoint(k % 5 - 2, k / 5 - 2))));
+                ++stars, followed += brightest >= 150, x += 4; // past this star
             }
-        QVERIFY2(stars > 200 && followed > stars * 0.95 && stayed < stars * 0.2,
-                 qPrintable(
-                     QString("%1 stars, %2 followed, %3 stayed").arg(stars).arg(followed).arg(stayed)));
+        QVERIFY2(stars > 200 && followed > stars * 0.95,
+                 qPrintable(QString("%1 of %2").arg(followed).arg(stars)));
     }
 };
 
