@@ -556,16 +556,11 @@ private slots:
         // are left out, as velumen says when started with it; named one by one they are taken.
         QProcess velumen;
         velumen.start(VELUMEN_APP, {file("frames")});
+        const QByteArray line = "velumen: left out 2 files whose names the destination pattern "
+                                "output****.jpg makes, as from an earlier run\n";
         QByteArray said;
-        QVERIFY2(QTest::qWaitFor(
-                     [&] {
-                         return (said += velumen.readAllStandardError())
-                             .contains("velumen: left out 2 files whose names the destination pattern "
-                                       "output****.jpg makes, "
-                                       "as from an earlier run\n");
-                     },
-                     60000),
-                 said.constData());
+        const auto hasSaid = [&] { return (said += velumen.readAllStandardError()).contains(line); };
+        QVERIFY2(QTest::qWaitFor(hasSaid, 60000), said.constData());
         velumen.kill();
         velumen.waitForFinished();
         const QStringList results{file("frames/output0000.jpg"), file("frames/output0001.jpg")};
