@@ -21,9 +21,12 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     // Files and folders named on the command line (a file manager's "Open with") start chosen.
-    const QStringList leftOut = window.openFiles(QCoreApplication::arguments().mid(1));
+    QString resultsLeftOut;
+    const QStringList leftOut = window.openFiles(QCoreApplication::arguments().mid(1), &resultsLeftOut);
     for (const QString &path : leftOut)
         qWarning("velumen: %s is neither an image file nor a folder; left out", qUtf8Printable(path));
+    if (!resultsLeftOut.isEmpty())
+        qWarning("velumen: %s", qUtf8Printable(resultsLeftOut));
     window.show();
     return application.exec();
 }

@@ -100,9 +100,12 @@ void MainWindow::stopWorker()
     }
 }
 
-QStringList MainWindow::openFiles(const QStringList &paths)
+QStringList MainWindow::openFiles(const QStringList &paths, QString *leftOutNotice)
 {
-    return ui->sourceImagesButton->chooseFiles(paths);
+    const QStringList leftOut = ui->sourceImagesButton->chooseFiles(paths);
+    if (leftOutNotice)
+        *leftOutNotice = ui->sourceImagesButton->resultsLeftOutNotice();
+    return leftOut;
 }
 
 void MainWindow::updateSourceImages(const QStringList &sourceImages)
@@ -180,6 +183,8 @@ void MainWindow::updateDestinationFolder(const QString &destinationFolder)
 void MainWindow::updateNamePattern(const QString &namePattern)
 {
     this->namePattern = NamePattern(namePattern);
+    // Files a folder holds under these names are an earlier run's results, not frames.
+    ui->sourceImagesButton->setDestinationPattern(namePattern);
     updateOutput();
 }
 

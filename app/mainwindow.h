@@ -32,8 +32,9 @@ public:
     ~MainWindow() override;
 
     // Chooses image files and folders' images as the source chooser would (a drop on the source
-    // list does the same). Returns the paths left out: neither an image file nor a folder.
-    QStringList openFiles(const QStringList &paths);
+    // list does the same). Returns the paths left out: neither an image file nor a folder. A
+    // folder's files named as destination images are left out too, as *leftOutNotice then says.
+    QStringList openFiles(const QStringList &paths, QString *leftOutNotice = nullptr);
 
 protected:
     // A run must not outlive the window that owns its worker.

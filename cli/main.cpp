@@ -20,7 +20,10 @@ int main(int argc, char *argv[])
     std::setlocale(LC_NUMERIC, "C");
 
     StackCommandLine commandLine;
-    switch (commandLine.parse(QCoreApplication::arguments())) {
+    const StackCommandLine::Action action = commandLine.parse(QCoreApplication::arguments());
+    if (!commandLine.leftOutNotice().isEmpty() && !commandLine.quiet())
+        Console::error(commandLine.leftOutNotice());
+    switch (action) {
     case StackCommandLine::ShowHelp:
         Console::out(StackCommandLine::helpText().trimmed());
         return 0;

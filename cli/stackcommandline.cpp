@@ -1,5 +1,6 @@
 #include "stackcommandline.h"
 
+#include "foldersources.h"
 #include "planreport.h"
 #include "sourcefiles.h"
 
@@ -65,7 +66,7 @@ StackCommandLine::Action StackCommandLine::parse(const QStringList &arguments)
         {"quality", QString(), "N", QString::number(DefaultCompression)},
         {"from", QString(), "FILE"},
         {"dry-run", QString()},
-        {"quiet", QString()},
+        {{"q", "quiet"}, QString()},
         {{"h", "help"}, QString()},
         {"version", QString()},
     });
@@ -78,7 +79,8 @@ StackCommandLine::Action StackCommandLine::parse(const QStringList &arguments)
     if (parser.isSet("version"))
         return ShowVersion;
     m_quiet = parser.isSet("quiet");
-    if (!readChoices(parser) || !readNumbers(parser) || !readSources(parser) || !makeJob(parser))
+    if (!readChoices(parser) || !readNumbers(parser) || !readPattern(parser) || !readSources(parser)
+        || !makeJob(parser))
         return UsageError;
     return parser.isSet("dry-run") ? DryRun : Run;
 }
@@ -92,25 +94,29 @@ bool StackCommandLine::makeJob(const QCommandLineParser &parser)
         return fail(QStringLiteral("these settings give no destination image for %1")
                         .arg(PlanReport::counted(m_sources.size(), QStringLiteral("source image"))));
 
-    QString pattern = parser.value("pattern");
-    if (parser.isSet("format"))
-        m_format = FormatNames.indexOf(parser.value("format").toLower());
-    else
-        m_format = patternFormat(parser.isSet("pattern") ? pattern : DefaultPatternBase);
-    if (m_format < 0)
-        return fail(QStringLiteral("invalid value %1 for --format: use jpg, png, tiff or tiff16")
-                        .arg(quoted(parser.value("format"))));
-    // As in the window's dialog, the default name's extension follows the file type.
-    if (!parser.isSet("pattern"))
-        pattern = DefaultPatternBase + formatExtension(m_format);
-
     const QString folder =
         parser.isSet("output") ? parser.value("output") : QFileInfo(m_sources.first()).absolutePath();
     if (folder.isEmpty())
         return fail(QStringLiteral("the destination folder is empty"));
     m_outputFolder = QDir(folder).absolutePath();
-    m_job = buildStackJob(m_sources, m_settings, m_outputFolder, NamePattern(pattern), m_stackMethod,
+    m_job = buildStackJob(m_sources, m_settings, m_outputFolder, NamePattern(m_pattern), m_stackMethod,
                           m_format, m_compression);
+    return true;
+}
+
+bool StackCommandLine::readPattern(const QCommandLineParser &parser)
+{
+    m_pattern = parser.value("pattern");
+    if (parser.isSet("format"))
+        m_format = FormatNames.indexOf(parser.value("format").toLower());
+    else
+        m_format = patternFormat(parser.isSet("pattern") ? m_pattern : DefaultPatternBase);
+    if (m_format < 0)
+        return fail(QStringLiteral("invalid value %1 for --format: use jpg, png, tiff or tiff16")
+                        .arg(quoted(parser.value("format"))));
+    // As in the window's dialog, the default name's extension follows the file type.
+    if (!parser.isSet("pattern"))
+        m_pattern = DefaultPatternBase + formatExtension(m_format);
     return true;
 }
 
@@ -168,12 +174,16 @@ bool StackCommandLine::readSources(const QCommandLineParser &parser)
         if (!readList(list, &paths))
             return false;
     }
+    // A folder's files named as this job's destination images are an earlier run's results.
+    FolderSources folders(m_pattern);
     for (const QString &path : qAsConst(paths)) {
         if (QFileInfo(path).isDir())
-            m_sources += SourceFiles::imagesInFolder(path);
+            m_sources += folders.images(path);
         else
             m_sources += path;
     }
+    if (folders.leftOut() > 0)
+        m_leftOutNotice = folders.notice();
     if (m_sources.isEmpty())
         return fail(paths.isEmpty()
                         ? QStringLiteral("no source image given")
@@ -214,6 +224,8 @@ QString StackCommandLine::helpText()
         "\n"
         "SOURCE is an image file, or a folder whose .jpeg, .jpg, .png, .tif and .tiff files\n"
         "are taken in natural order (frame2 before frame10). Files are taken in the order given.\n"
+        "A folder's files that the destination name pattern would make (an earlier run's results)\n"
+        "are left out, and their count is said on standard error.\n"
         "\n"
         "  -c, --condition NAME   which sources make up each destination image:\n"
         "                         all, previous, groups, loop or disjoint (default all)\n"
@@ -232,7 +244,7 @@ QString StackCommandLine::helpText()
         "      --quality N        JPEG quality (1-100, default 92)\n"
         "      --from FILE        more sources from FILE, one path a line (- for standard input)\n"
         "      --dry-run          print the plan and write nothing\n"
-        "      --quiet            no progress and no summary, only errors\n"
+        "  -q, --quiet            no progress and no summary, only errors\n"
         "  -h, --help             show this text\n"
         "      --version          show the version\n"
         "\n"

@@ -24,12 +24,15 @@ public:
     const StackJob &job() const { return m_job; }
     QString outputFolder() const { return m_outputFolder; }
     bool quiet() const { return m_quiet; }
+    // What was left out of folders given as sources, or empty.
+    QString leftOutNotice() const { return m_leftOutNotice; }
 
     static QString helpText();
 
 private:
     bool readChoices(const QCommandLineParser &parser);
     bool readNumbers(const QCommandLineParser &parser);
+    bool readPattern(const QCommandLineParser &parser);
     bool readSources(const QCommandLineParser &parser);
     bool makeJob(const QCommandLineParser &parser);
     bool addSource(const QString &path);
@@ -41,6 +44,8 @@ private:
     StackSettings m_settings;
     QStringList m_sources;
     QString m_outputFolder;
+    QString m_pattern;
+    QString m_leftOutNotice;
     int m_stackMethod = 0;
     int m_format = 0;
     int m_compression = 92;

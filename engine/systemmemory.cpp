@@ -13,7 +13,7 @@
 
 namespace {
 
-const qint64 Unknown = std::numeric_limits<qint64>::max();
+const qint64 NoKnownLimit = std::numeric_limits<qint64>::max();
 
 #ifdef Q_OS_LINUX
 // A field of /proc/meminfo (kB) or /proc/self/status in bytes, or -1.
@@ -34,7 +34,7 @@ qint64 procField(const char *file, const QByteArray &name)
 
 qint64 SystemMemory::available()
 {
-    qint64 result = Unknown;
+    qint64 result = NoKnownLimit;
 #if defined(Q_OS_LINUX)
     const qint64 free = procField("/proc/meminfo", "MemAvailable");
     if (free >= 0)

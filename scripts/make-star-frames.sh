@@ -31,35 +31,52 @@ trap 'rm -rf "$work"' EXIT
 # The pole the sky turns about, above the frame's upper half.
 pole_x=$((width * 55 / 100))
 pole_y=$((height * 12 / 100))
-# A star field larger than the frame, so that turning it never shows an empty corner.
-side=$(( (width > height ? width : height) * 3 ))
 
-# Stars: sparse points of noise, a few brighter ones, softened a little.
-convert -size "${side}x${side}" xc:black -seed 17 +noise Random -channel R -separate +channel \
-    -threshold 99.9% \
-    \( -size "${side}x${side}" xc:black -seed 29 +noise Random -channel R -separate +channel -threshold 99.97% \
-       -morphology Dilate Disk:1.2 \) -compose Lighten -composite \
-    -blur 0x0.7 -level 0,55% "$work/stars.png"
+# Stars as a list, not as an image: each is turned about the pole and drawn at its place in each
+# frame, so nothing larger than a frame is ever made (a turned star field three times the frame's
+# side would pass ImageMagick's default resource limits at real frame sizes). The list covers the
+# circle about the pole that reaches the farthest corner, so no turn shows an empty corner. About
+# one pixel in a thousand is a faint star, three in ten thousand a brighter, larger one.
+awk -v w="$width" -v h="$height" -v px="$pole_x" -v py="$pole_y" 'BEGIN {
+    srand(17)
+    r = 0
+    for (i = 0; i < 4; i++) {
+        cx = (i % 2) * w - px; cy = int(i / 2) * h - py
+        d = sqrt(cx * cx + cy * cy); if (d > r) r = d
+    }
+    r += 2
+    n = int(3.14159265 * r * r * 0.0013)
+    for (k = 0; k < n; k++) {
+        # Even over the disc: the radius as the square root of a uniform value.
+        d = r * sqrt(rand()); a = 6.28318531 * rand()
+        if (rand() < 0.77) { size = 0.55 + 0.3 * rand(); level = 40 + int(45 * rand()) }
+        else { size = 1.1 + 0.7 * rand(); level = 80 + int(20 * rand()) }
+        printf "%.2f %.4f %.2f %d\n", d, a, size, level
+    }
+}' > "$work/stars.txt"
 
-# Sky glow and the hill, the same in every frame.
-convert -size "${width}x${height}" gradient:'#02040b-#0d1a33' "$work/sky.png"
-convert -size "${width}x${height}" xc:none -fill '#050608' -draw "polygon 0,$((height * 78 / 100)) \
+# The hill, drawn over the stars in every frame.
+hill="fill '#050608' polygon 0,$((height * 78 / 100)) \
 $((width * 18 / 100)),$((height * 70 / 100)) $((width * 37 / 100)),$((height * 76 / 100)) \
 $((width * 62 / 100)),$((height * 66 / 100)) $((width * 83 / 100)),$((height * 74 / 100)) \
-${width},$((height * 69 / 100)) ${width},${height} 0,${height}" "$work/hill.png"
+${width},$((height * 69 / 100)) ${width},${height} 0,${height}"
 
-offset_x=$((side / 2 - pole_x))
-offset_y=$((side / 2 - pole_y))
 for ((k = 0; k < count; k++)); do
-    # A quarter of a degree per frame: about a minute of real sky between exposures.
-    angle=$(awk -v k="$k" 'BEGIN { printf "%.3f", k * 0.25 }')
     name=$(printf 'frame%04d.jpg' "$k")
-    # Only the frame's part of the turned field is computed.
-    convert "$work/stars.png" -define "distort:viewport=${width}x${height}+${offset_x}+${offset_y}" \
-        -distort SRT "$((side / 2)),$((side / 2)) 1 $angle" +repage -colorspace sRGB -type TrueColor \
-        "$work/sky.png" -compose Screen -composite \
-        "$work/hill.png" -compose Over -composite \
-        -quality 92 "$folder/$name"
+    # A quarter of a degree per frame, clockwise: about a minute of real sky between exposures.
+    awk -v k="$k" -v w="$width" -v h="$height" -v px="$pole_x" -v py="$pole_y" -v hill="$hill" 'BEGIN {
+        turn = k * 0.25 * 3.14159265358979 / 180
+        printf "viewbox 0 0 %d %d\nstroke none\n", w, h
+    }
+    {
+        x = px + $1 * cos($2 + turn); y = py + $1 * sin($2 + turn)
+        if (x > -3 && y > -3 && x < w + 3 && y < h + 3)
+            printf "fill gray(%d%%) circle %.2f,%.2f %.2f,%.2f\n", $4, x, y, x + $3, y
+    }
+    END { print hill }' "$work/stars.txt" > "$work/frame.mvg"
+    # The sky's glow is made afresh each time: quicker than reading it back from a file.
+    convert -size "${width}x${height}" gradient:'#02040b-#0d1a33' \( -background none "mvg:$work/frame.mvg" \) -compose Over -composite \
+        -type TrueColor -quality 92 "$folder/$name"
     printf '\r%s %d/%d' "$folder/$name" "$((k + 1))" "$count"
 done
 printf '\n%d frames in %s\n' "$count" "$folder"

@@ -576,6 +576,44 @@ private slots:
             QVERIFY(::kill(readFile(path("tool.pid")).trimmed().toInt(), 0) != 0);
         }
     }
+
+    // A folder's files that the pattern in force makes for images 0 to n - 1 are an earlier run's results:
+    // left out, with the count on standard error (not under -q or --quiet); files named one by one are
+    // taken as they are.
+    void earlierResultsLeftOut()
+    {
+        makeNight();
+        const QStringList frames{"frame1.jpg",  "frame2.png",  "Frame3.TIF",
+                                 "frame9.jpeg", "frame10.png", "frame11.tiff"};
+        // Not results: a number after a gap, one the pattern never writes, and a PNG (until the pattern names
+        // it).
+        const QStringList kept{"output0000.png", "output0003.jpg", "output01234.jpg"};
+        QVERIFY(QDir().mkpath(path("run")));
+        for (const QString &name : kept + QStringList{"output0000.jpg", "output0001.jpg"})
+            QVERIFY(QFile::copy(sources[0], path("night/") + name));
+        for (int k = 0; k <= 10; ++k)
+            QVERIFY(QFile::copy(sources[0], path("run/r%1.jpg").arg(k)));
+        const auto planned = [&] { // the file names of the first destination image's sources
+            QStringList names;
+            for (const QString &field : printed.section('\n', 1, 1).split('\t').mid(2))
+                names << QFileInfo(field.section(" (", 0, 0)).fileName();
+            return names;
+        };
+        const QString notice = "velumen-stack: left out %1 whose names the destination pattern %2 makes, "
+                               "as from an earlier run\n";
+        QCOMPARE(stack({"night", "--dry-run"}), 0);
+        QCOMPARE(planned(), frames + kept);
+        QCOMPARE(errors, notice.arg("2 files", "output****.jpg"));
+        // The default name follows the file type: now the PNG is the earlier result.
+        QCOMPARE(stack({"night", "-f", "png", "--dry-run"}), 0);
+        QCOMPARE(planned(), frames + QStringList({"output0000.jpg", "output0001.jpg"}) + kept.mid(1));
+        // Numbers wider than the run are written in full; a folder of results alone gives no source.
+        QVERIFY(stack({"run", "-p", "r*.jpg"}) == 2 && errors.startsWith(notice.arg("11 files", "r*.jpg")));
+        QCOMPARE(stack({"-p", "frame*.jpg", "night/output0000.jpg", "night/frame1.jpg", "--dry-run"}), 0);
+        QVERIFY(planned() == QStringList({"output0000.jpg", "frame1.jpg"}) && errors.isEmpty());
+        for (const QString quiet : {"-q", "--quiet"})
+            QVERIFY(stack({quiet, "night", "-o", path("out")}) == 0 && printed + errors == QString());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestExecuteThread)

@@ -221,7 +221,9 @@ private slots:
         QVERIFY(home.isValid() && QDir().mkpath(file("frames/sub")) && QDir().mkpath(file("empty")));
         useOwnDialogsAndHome(home.path());
         // All PNG images, whatever their names say: notes.txt is an image, but not by its name.
-        for (const char *name : {"frame10.png", "frame9.jpg", "Frame1.tif", "sub/frame0.png", "notes.txt"})
+        // Beside the frames, the results of an earlier run.
+        for (const char *name : {"frame10.png", "frame9.jpg", "Frame1.tif", "sub/frame0.png", "notes.txt",
+                                 "output0000.jpg", "output0001.jpg"})
             QVERIFY(frame(0).save(file("frames/") + name, "PNG"));
     }
 
@@ -471,6 +473,46 @@ private slots:
         const QString usr = dir.filePath("usr/"), share = usr + "share/", id = "io.github.velumen.Velumen";
         for (const char *program : {"velumen", VELUMEN_HAS_STACK ? "velumen-stack" : "velumen"})
             QVERIFY2(QFileInfo(usr + "bin/" + program).isExecutable(), program);
+        // The manual pages, and velumen-stack's options for bash.
+        for (const char *page : {"man/man1/velumen.1.gz", "man/man1/velumen-stack.1.gz"})
+            QVERIFY2(QFileInfo(share + page).size() > 100, page);
+        // bash offers every option of velumen-stack's --help and, for those taking a name, the names it
+        // takes; for the sources image files and folders.
+        const auto complete = [&](const QString &line) {
+            QByteArray offered;
+            TestTools::ToolSandbox::run(
+                "bash",
+                {"-c",
+                 ". /usr/share/bash-completion/bash_completion; . \"$0\"; "
+                 "COMP_LINE=$1 COMP_POINT=${#1}; read -ra COMP_WORDS <<< \"${1/=/ = }\"; [[ $1 == *' ' ]] && "
+                 "COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velumen_stack; "
+                 "echo $(printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort)",
+                 share + "bash-completion/completions/velumen-stack", line},
+                &offered);
+            return QString(offered).trimmed();
+        };
+        const QString stack = usr + "bin/velumen-stack";
+        QStringList options;
+        TestTools::ToolSandbox::run(stack, {"--help"}, &log);
+        for (auto it = QRegularExpression("\n {2,6}(?:-., )?(--[a-z-]+)").globalMatch(log); it.hasNext();)
+            options << it.next().captured(1);
+        options.sort();
+        QCOMPARE(complete("velumen-stack frames --"), options.join(' '));
+        // The names are the ones velumen-stack lists when it refuses a name.
+        for (const QString option : {"-c", "--method", "--fade", "-f"}) {
+            QProcess refused;
+            refused.start(stack, {option, "x", file("frames")});
+            QStringList names = QString(refused.waitForFinished() ? refused.readAllStandardError() : "")
+                                    .section(": use ", 1, 1)
+                                    .section('\n', 0, 0)
+                                    .split(QRegularExpression(",? (or )?"));
+            names.sort();
+            QCOMPARE(complete("velumen-stack " + option + ' '), names.join(' '));
+        }
+        QCOMPARE(complete("velumen-stack --fade=in"), QString("in in-out"));
+        QCOMPARE(complete("velumen-stack " + file("frames/n"))
+                     + complete("velumen-stack " + file("frames/frame9")),
+                 file("frames/frame9.jpg"));
         for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
             QCOMPARE(QImage(share + QString("icons/hicolor/%1x%1/apps/%2.png").arg(size).arg(id)).size(),
                      QSize(size, size));
@@ -512,6 +554,24 @@ private slots:
         QVERIFY(!drop(dropped, {file("frames/notes.txt")}) && drop(dropped, {file("empty")}));
         QCOMPARE(opened.openFiles({file("empty")}), QStringList());
         QCOMPARE(choice(dropped) + choice(opened), chosen + chosen);
+
+        // The folder's earlier results (named as the pattern in force names destination images 0, 1...)
+        // are left out, as velumen says when started with it; named one by one they are taken.
+        QProcess velumen;
+        velumen.start(VELUMEN_APP, {file("frames")});
+        const QByteArray line = "velumen: left out 2 files whose names the destination pattern "
+                                "output****.jpg makes, as from an earlier run\n";
+        QByteArray said;
+        const auto hasSaid = [&] { return (said += velumen.readAllStandardError()).contains(line); };
+        QVERIFY2(QTest::qWaitFor(hasSaid, 60000), said.constData());
+        velumen.kill();
+        velumen.waitForFinished();
+        const QStringList results{file("frames/output0000.jpg"), file("frames/output0001.jpg")};
+        QVERIFY(drop(dropped, {results[1], frames[0]}));
+        QCOMPARE(choice(dropped).mid(3), QStringList({results[1], frames[0]}));
+        child<QLineEdit>(&dropped, "namePattern")->setText("output****.png");
+        QVERIFY(drop(dropped, {file("frames")}));
+        QCOMPARE(choice(dropped).mid(3), frames + results);
     }
 
     // In either language, with or without the option rows, the window cuts no widget short: neither at

@@ -1,5 +1,6 @@
 #include "selectimagesbutton.h"
 
+#include "foldersources.h"
 #include "languagetext.h"
 #include "sourcefiles.h"
 
@@ -33,16 +34,18 @@ QStringList SelectImagesButton::chooseFiles(const QStringList &paths)
 QStringList SelectImagesButton::imageFiles(const QStringList &paths, QStringList *leftOut)
 {
     QStringList files;
+    FolderSources folders(m_destinationPattern);
     for (const QString &path : paths) {
         const QFileInfo info(path);
         const QString absolute = QDir::cleanPath(info.absoluteFilePath());
         if (info.isDir())
-            files += SourceFiles::imagesInFolder(absolute);
+            files += folders.images(absolute);
         else if (info.isFile() && SourceFiles::isImageName(path))
             files.append(absolute);
         else if (leftOut)
             leftOut->append(path);
     }
+    m_resultsLeftOut = folders.leftOut() > 0 ? folders.notice() : QString();
     return files;
 }
 
