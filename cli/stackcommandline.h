@@ -32,6 +32,7 @@ private:
     bool readNumbers(const QCommandLineParser &parser);
     bool readSources(const QCommandLineParser &parser);
     bool makeJob(const QCommandLineParser &parser);
+    bool readVideo(const QCommandLineParser &parser);
     bool addSource(const QString &path);
     bool readList(const QString &listName, QStringList *paths);
     bool fail(const QString &error);

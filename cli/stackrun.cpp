@@ -53,6 +53,11 @@ bool StackRun::preflight()
             QStringLiteral("destination %1 is one of the source images; nothing was written").arg(source));
         return false;
     }
+    const QString video = JobPreflight::irreplaceableVideo(m_job);
+    if (!video.isEmpty()) {
+        Console::error(QStringLiteral("video file %1 is write-protected; nothing was written").arg(video));
+        return false;
+    }
     return true;
 }
 
@@ -95,7 +100,9 @@ void StackRun::aborted(bool open, const QString &filename)
     } else {
         const int index = m_job.destinationImages.indexOf(filename, m_currentImage);
         m_written = qMax(m_currentImage, index);
-        m_failure = QStringLiteral("cannot write destination image %1").arg(filename);
+        m_failure = filename == m_job.videoFile
+                        ? QStringLiteral("cannot write the video file %1").arg(filename)
+                        : QStringLiteral("cannot write destination image %1").arg(filename);
     }
 }
 

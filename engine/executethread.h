@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QSet>
+#include <QSize>
 #include <QThread>
 #include <QVector>
 
@@ -15,7 +16,9 @@
 #include <memory>
 
 class Image32;
+class QImage;
 struct ImageUpdate;
+class VideoEncoder;
 
 // Carries out one stacking job in a thread of its own.
 class ExecuteThread : public QThread
@@ -32,7 +35,9 @@ public:
     void setStackMethod(int stackMethod);
     void setFormat(int format);
     void setCompression(int compression);
-    // The six values above from one job value, in the same order.
+    // A film of the destination images into file (none when empty), made during the run.
+    void setVideo(const QString &file, int framesPerSecond, const QSize &bound);
+    // The six values above from one job value, in the same order, then the film.
     void setJob(const StackJob &job);
 
     // Observed before the next operation; the load in progress completes.
@@ -55,8 +60,10 @@ private:
     int loadsAhead(const Image32 &accumulator) const;
     bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads);
     void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);
-    // Writes one destination image in the chosen file type.
-    void save(const Image32 &image, const QString &path) const;
+    // Writes one destination image in the chosen file type; frame, when given, receives its 8-bit copy.
+    void save(const Image32 &image, const QString &path, QImage *frame = nullptr) const;
+    std::unique_ptr<VideoEncoder> startVideo(const Image32 &accumulator);
+    void endVideo();
 
     // What the run is doing, so that any failure names the file concerned: a source being loaded
     // (open) or a destination being written.
@@ -73,6 +80,11 @@ private:
     int stackMethod = 0;
     int format = 0;
     int compression = 92;
+    QString videoFile;
+    int videoFrameRate = 25;
+    QSize videoSize;
+    // The film of the run under way, if any.
+    std::unique_ptr<VideoEncoder> video;
 };
 
 #endif

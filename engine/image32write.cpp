@@ -90,7 +90,7 @@ void fillTiffDirectory(uchar *tail, qint32 width, qint32 height, quint64 directo
 
 } // namespace
 
-void Image32::save(const QString &fileName, const char *format, int quality) const
+QImage Image32::narrowed8() const
 {
     QImage::Format imageFormat;
     switch (channels) {
@@ -99,18 +99,22 @@ void Image32::save(const QString &fileName, const char *format, int quality) con
     default: imageFormat = QImage::Format_RGBA8888; break;
     }
     if (sampleCount <= 0 || (channels != 1 && channels != 3 && channels != 4))
-        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+        return QImage();
+    uchar *bytes = static_cast<uchar *>(image32detail::allocateFrame(size_t(sampleCount), false));
+    if (!bytes)
+        return QImage();
+    narrowTo8(bytes, samples, sampleCount, std::max(0, depth - 8));
+    // Rows follow each other without padding; the image frees the bytes when its last copy goes.
+    return QImage(bytes, width, height, width * channels, imageFormat, &std::free, bytes);
+}
 
+void Image32::save(const QString &fileName, const char *format, int quality, QImage *narrowed) const
+{
     QByteArray encoded;
     {
-        const std::unique_ptr<uchar, decltype(&std::free)> bytes(
-            static_cast<uchar *>(image32detail::allocateFrame(size_t(sampleCount), false)), &std::free);
-        if (!bytes)
-            throw Image32Exception(Image32Exception::WriteFailed, fileName);
-        narrowTo8(bytes.get(), samples, sampleCount, std::max(0, depth - 8));
-
-        // Rows follow each other without padding.
-        const QImage image(bytes.get(), width, height, width * channels, imageFormat);
+        const QImage image = narrowed8();
+        if (narrowed)
+            *narrowed = image;
         const QByteArray formatName = format ? QByteArray(format).toLower()
                                              : QFileInfo(fileName).suffix().toLatin1().toLower();
         // Encoded in memory first: the file writer then checks every byte that reaches the disk.

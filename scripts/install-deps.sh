@@ -7,6 +7,7 @@ packages=(
     qtbase5-dev qt5-image-formats-plugins
     imagemagick libtiff-tools
     desktop-file-utils appstream qttranslations5-l10n
+    ffmpeg
 )
 
 missing=()
