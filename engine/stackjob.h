@@ -20,7 +20,7 @@ struct StackJob
     int compression = 92;   // JPEG quality
     // The film of every destination image, when videoFile is not empty: its frame rate, and the
     // bound its size is fitted within (an empty size keeps the images' own).
-    QString videoFile;
+    QString videoFile{};
     int videoFrameRate = 25;
     QSize videoSize = QSize(3840, 2160);
 };

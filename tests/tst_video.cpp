@@ -1,0 +1,143 @@
+// The film of the destination images: its size, the real ffmpeg's file read back with ffprobe, a
+// decoded frame against its image, and what Cancel, a stop, a failing source or a failing ffmpeg leave.
+
+#include "executethread.h"
+#include "testtools.h"
+#include "videoencoder.h"
+
+#include <QtTest>
+
+#include <csignal>
+
+using TestTools::readFile;
+
+class TestVideo : public QObject
+{
+    Q_OBJECT
+
+    QScopedPointer<TestTools::ToolSandbox> sandbox;
+    const QString ffprobe = QStandardPaths::findExecutable("ffprobe");
+    const QString ffmpeg = QStandardPaths::findExecutable("ffmpeg");
+    const QString compare = QStandardPaths::findExecutable("compare");
+    QStringList sources;
+    QString movie;
+
+    QString path(const QString &name) const { return sandbox->filePath(name); }
+
+    static QString output(const QString &program, const QStringList &arguments)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        process.waitForFinished(120000);
+        return QString(process.readAll()).trimmed();
+    }
+
+    // Runs the job of every source as "All previous images"; onImage(thread, i) runs in the worker
+    // as each image's first operation starts. The log holds the run's end.
+    QString run(int format, const QSize &bound, const std::function<void(ExecuteThread &, int)> &onImage = {})
+    {
+        StackSettings settings;
+        settings.sourceCount = sources.size();
+        settings.condition = 1;
+        StackJob job = buildStackJob(sources, settings, sandbox->path(), NamePattern("out**.jpg"), 0, format, 90);
+        job.videoFile = movie;
+        job.videoFrameRate = 12;
+        job.videoSize = bound;
+        ExecuteThread thread;
+        QString log;
+        connect(&thread, &ExecuteThread::operationStarted, &thread,
+                [&](int i, int, int k, int) { if (onImage && k == 0) onImage(thread, i); }, Qt::DirectConnection);
+        connect(&thread, &ExecuteThread::completed, &thread, [&] { log = "completed"; }, Qt::DirectConnection);
+        connect(&thread, &ExecuteThread::aborted, &thread,
+                [&](bool open, const QString &f) { log = QString("aborted %1 %2").arg(open).arg(f); },
+                Qt::DirectConnection);
+        thread.setJob(job);
+        thread.start();
+        return thread.wait(300000) ? log : "did not end";
+    }
+
+    // The film's stream as ffprobe reads it, decoding every frame.
+    QString probe() const
+    {
+        return output(ffprobe, {"-v", "error", "-count_frames", "-show_entries",
+                                "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames,color_space,"
+                                "color_primaries,color_transfer:format=format_name", "-of", "csv=p=0", movie});
+    }
+
+    // Temporary files and ffmpeg processes of this folder still there.
+    QStringList leftovers() const
+    {
+        QStringList left = QDir(sandbox->path()).entryList({".velumen-*"}, QDir::Files | QDir::Hidden);
+        for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+            const QByteArray command = readFile("/proc/" + pid + "/cmdline");
+            if (command.contains("ffmpeg") && command.contains(sandbox->path().toUtf8()))
+                left << "process " + pid;
+        }
+        return left;
+    }
+
+private slots:
+    void init()
+    {
+        sandbox.reset(new TestTools::ToolSandbox);
+        QVERIFY(sandbox->isValid() && !ffprobe.isEmpty() && !ffmpeg.isEmpty());
+        sources.clear();
+        movie = path("film.mp4");
+        // Odd sizes; a smooth field with a star that moves, so each frame differs.
+        for (int k = 0; k < 5; ++k) {
+            sources << path(QString("s%1.png").arg(k));
+            QVERIFY(sandbox->convert({"-size", "331x221", "gradient:#203060-#a08040", "-fill", "white", "-draw",
+                                      QString("circle %1,100 %2,100").arg(40 + 50 * k).arg(46 + 50 * k),
+                                      sources.last()}));
+        }
+    }
+
+    void fitting()
+    {
+        QCOMPARE(VideoEncoder::fittedSize({6000, 4000}, VideoEncoder::defaultBound()), QSize(3240, 2160));
+        QCOMPARE(VideoEncoder::fittedSize({4000, 6000}, {3840, 2160}), QSize(1440, 2160));
+        QCOMPARE(VideoEncoder::fittedSize({1201, 801}, {3840, 2160}), QSize(1200, 800)); // never enlarged
+        QCOMPARE(VideoEncoder::fittedSize({1201, 801}, QSize()), QSize(1200, 800));
+        QCOMPARE(VideoEncoder::fittedSize({331, 221}, {200, 200}), QSize(200, 134));
+        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("output****.jpg").withoutNumbers()), "/f/output.mp4");
+        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("a*b**c.v.tif").withoutNumbers()), "/f/abc.v.mp4");
+        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("****.png").withoutNumbers()), "/f/video.mp4");
+    }
+
+    // Reduced to the bound from the writer's 8-bit copy, or at the images' own size rounded to even
+    // from the 16-bit TIFF's own narrowing: one frame per image in order, each matching its image.
+    void film_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QSize>("bound");
+        QTest::addColumn<QString>("size");
+        QTest::newRow("jpeg within 200x200") << 0 << QSize(200, 200) << "200,134";
+        QTest::newRow("tiff16 own size") << 3 << QSize() << "330,220";
+    }
+    void film()
+    {
+        QFETCH(int, format);
+        QFETCH(QSize, bound);
+        sources << sources.first(); // a frame equal to the one before it still counts
+        QFETCH(QString, size);
+        QCOMPARE(run(format, bound), "completed");
+        QCOMPARE(probe(), "h264," + size + ",yuv420p,bt709,bt709,bt709,12/1,6\n\"mov,mp4,m4a,3gp,3g2,mj2\"");
+        const QByteArray bytes = readFile(movie);
+        QVERIFY(bytes.indexOf("moov") < bytes.indexOf("mdat")); // the index first
+        QCOMPARE(leftovers(), QStringList());
+        for (int k : {0, 3}) {
+            // The pattern keeps .jpg; ImageMagick knows a TIFF by its content.
+            const QString image = path(QString("out%1.jpg").arg(k, 2, 10, QChar('0')));
+            QVERIFY(sandbox->convert({image, "-resize", QString(size).replace(',', 'x') + "!", path("ref.png")}));
+            QCOMPARE(output(ffmpeg, {"-v", "error", "-i", movie, "-vf", QString("select=eq(n\\,%1)").arg(k),
+                                     "-vsync", "0", "-frames:v", "1", "-y", path("frame.png")}), "");
+            const double psnr = output(compare, {"-metric", "PSNR", path("frame.png"), path("ref.png"), "null:"})
+                                    .toDouble();
+            QVERIFY2(psnr > 35, qPrintable(QString("frame %1: %2 dB").arg(k).arg(psnr)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVideo)
+#include "tst_video.moc"
