@@ -80,6 +80,7 @@ class TestVideo : public QObject
 private slots:
     void init()
     {
+        sandbox.reset(); // the old one puts the working folder back first
         sandbox.reset(new TestTools::ToolSandbox);
         QVERIFY(sandbox->isValid() && !ffprobe.isEmpty() && !ffmpeg.isEmpty());
         sources.clear();
@@ -136,6 +137,49 @@ private slots:
                                     .toDouble();
             QVERIFY2(psnr > 35, qPrintable(QString("frame %1: %2 dB").arg(k).arg(psnr)));
         }
+    }
+
+    // After Cancel the images so far make a whole film; after a stop, a failing source or a failing
+    // ffmpeg there is none, no temporary file and no ffmpeg, and the images written stay.
+    void endings_data()
+    {
+        QTest::addColumn<QString>("ffmpegStandIn");
+        QTest::addColumn<QString>("action"); // at image 3
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<int>("images"); // 0: some
+        QTest::newRow("cancel") << "" << "cancel" << "" << 4;
+        QTest::newRow("stop") << "" << "stop" << "" << 3;
+        QTest::newRow("failing source") << "" << "missing" << "aborted 1 %1/missing.png" << 3;
+        QTest::newRow("crash midway") << "head -c 300000 >/dev/null; kill -SEGV $$" << "" << "aborted 0 %2" << 0;
+        // As a full disk shows when the index is written at the end.
+        QTest::newRow("fails at the end") << "cat >/dev/null; echo 'No space left on device' >&2; exit 1" << ""
+                                          << "aborted 0 %2" << 5;
+    }
+    void endings()
+    {
+        QFETCH(QString, ffmpegStandIn);
+        QFETCH(QString, action);
+        QFETCH(QString, log);
+        QFETCH(int, images);
+        if (!ffmpegStandIn.isEmpty())
+            QVERIFY(sandbox->addTool("ffmpeg", ffmpegStandIn));
+        if (action == "missing")
+            sources[3] = path("missing.png");
+        QCOMPARE(run(0, VideoEncoder::defaultBound(),
+                     [&](ExecuteThread &thread, int i) {
+                         if (i == 3 && action == "cancel")
+                             thread.cancel();
+                         if (i == 3 && action == "stop")
+                             thread.stop();
+                     }),
+                 log.replace("%1", sandbox->path()).replace("%2", movie));
+        QCOMPARE(leftovers(), QStringList());
+        const int written = QDir(sandbox->path()).entryList({"out*.jpg"}).size();
+        QVERIFY2(images ? written == images : written > 0, qPrintable(QString::number(written)));
+        if (action == "cancel")
+            QCOMPARE(probe(), "h264,330,220,yuv420p,bt709,bt709,bt709,12/1,4\n\"mov,mp4,m4a,3gp,3g2,mj2\"");
+        else
+            QVERIFY(!QFile::exists(movie));
     }
 };
 
