@@ -181,6 +181,57 @@ private slots:
         else
             QVERIFY(!QFile::exists(movie));
     }
+
+    // velumen-stack: the options reach the film; refusals come before any load; a signal is a stop.
+    void commandLine()
+    {
+        QProcess stack;
+        stack.setWorkingDirectory(sandbox->path());
+        auto start = [&](const QStringList &options) {
+            stack.start(VELUMEN_STACK, QStringList{"-c", "previous", "-o", sandbox->path(), "--video", movie}
+                                           + options + sources);
+        };
+        auto exitCode = [&](const QStringList &options) {
+            start(options);
+            stack.waitForFinished(120000);
+            return stack.exitCode();
+        };
+        QCOMPARE(exitCode({"--fps", "30", "--video-size", "100x100"}), 0);
+        QCOMPARE(probe(), "h264,100,66,yuv420p,bt709,bt709,bt709,30/1,5\n\"mov,mp4,m4a,3gp,3g2,mj2\"");
+        QVERIFY(QFile::remove(movie));
+        for (const QString &image : QDir(sandbox->path()).entryList({"out*"}))
+            QVERIFY(QFile::remove(path(image)));
+        for (const QStringList &wrong : {QStringList{"--fps", "0"}, {"--fps", "121"}, {"--video-size", "1x100"},
+                                         {"--video-size", "3840"}})
+            QCOMPARE(exitCode(wrong), 2);
+        // No ffmpeg anywhere: refused before the job starts, as a usage error.
+        QVERIFY(QDir(sandbox->path()).mkdir("bin"));
+        QVERIFY(QFile::link(QStandardPaths::findExecutable("identify"), path("bin/identify")));
+        QVERIFY(QFile::link(QStandardPaths::findExecutable("convert"), path("bin/convert")));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PATH", path("bin"));
+        stack.setProcessEnvironment(environment);
+        QCOMPARE(exitCode({}), 2);
+        QVERIFY(stack.readAllStandardError().contains("install the ffmpeg package"));
+        stack.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        // A film that would replace a source or a folder.
+        movie = sources.at(1);
+        QCOMPARE(exitCode({}), 1);
+        movie = path("folder.mp4");
+        QVERIFY(QDir(sandbox->path()).mkdir("folder.mp4"));
+        QCOMPARE(exitCode({}), 1);
+        QCOMPARE(QDir(sandbox->path()).entryList({"out*"}), QStringList());
+        // SIGTERM once the first image is written.
+        movie = path("film.mp4");
+        QVERIFY(sandbox->addForwardingTool("convert", "sleep 0.3"));
+        start({});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path("output0000.jpg")), 60000);
+        ::kill(pid_t(stack.processId()), SIGTERM);
+        QVERIFY(stack.waitForFinished(60000));
+        QCOMPARE(stack.exitCode(), 130);
+        QVERIFY(!QFile::exists(movie));
+        QCOMPARE(leftovers(), QStringList());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestVideo)
