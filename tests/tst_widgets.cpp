@@ -319,6 +319,39 @@ private slots:
         QCOMPARE(log.last(), "folder " + file("second"));
         QCOMPARE(clickChooser(*button), canonical(file("second")));
     }
+
+    // The film's check box: only for two destination images or more and with ffmpeg at hand, its tip
+    // saying why not; the frame rate only while it is checked.
+    void videoSetting()
+    {
+        auto *box = dialog->findChild<QCheckBox *>("video");
+        auto *rate = dialog->findChild<QSpinBox *>("videoFrameRate");
+        connect(dialog.get(), &DestinationDialog::videoChanged, logAs("video "));
+        dialog->updateLanguage();
+        auto state = [&] {
+            return QString("%1|%2|%3|%4|%5|%6|%7-%8").arg(box->isEnabled()).arg(box->isChecked()).arg(dialog->video())
+                .arg(box->toolTip() == languageText(58) ? "name and size" : box->toolTip()).arg(rate->isEnabled())
+                .arg(dialog->videoFrameRate()).arg(rate->minimum()).arg(rate->maximum());
+        };
+        QCOMPARE(state(), "0|0|0|" + languageText(61) + "|0|25|1-120");
+        dialog->setDestinationImageCount(2);
+        box->click();
+        QCOMPARE(state(), "1|1|1|name and size|1|25|1-120");
+        dialog->setDestinationImageCount(1);
+        QCOMPARE(state(), "0|1|0|" + languageText(61) + "|0|25|1-120");
+        QCOMPARE(log, QStringList("video true"));
+        setCurrentLanguage(1);
+        dialog->updateLanguage();
+        QCOMPARE(box->text() + '|' + dialog->findChild<QLabel *>("videoFrameRateLabel")->text(),
+                 QString("Utwórz także film (MP4)|Klatek na sekundę"));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", home.path().toLocal8Bit()); // no ffmpeg there
+        DestinationDialog without;
+        qputenv("PATH", path);
+        without.setDestinationImageCount(5);
+        box = without.findChild<QCheckBox *>("video");
+        QVERIFY(!box->isEnabled() && box->toolTip().contains("sudo apt install ffmpeg"));
+    }
 };
 
 QTEST_MAIN(TestWidgets)
