@@ -449,15 +449,16 @@ int runFilm(const QStringList &arguments)
                     row[3 * x + 2] = uchar(qMax(star, 40 + ((x + y) / 64 & 0x3F)));
                 }
             }
-            files << QDir(frameFolder.path()).filePath(QStringLiteral("frame%1.jpg").arg(f, 2, 10, QLatin1Char('0')));
+            files << QDir(frameFolder.path())
+                         .filePath(QStringLiteral("frame%1.jpg").arg(f, 2, 10, QLatin1Char('0')));
             if (!image.save(files.last(), "JPG", 92))
                 return 1;
         }
     }
     const int rounds = qEnvironmentVariableIsSet("VELUMEN_BENCH_ROUNDS")
                            ? qMax(1, qEnvironmentVariableIntValue("VELUMEN_BENCH_ROUNDS")) : 3;
-    out() << files.size() << " frames, All previous images, Lighten only, JPEG; " << QThread::idealThreadCount()
-          << " cores; load average before " << loadAverage() << Qt::endl;
+    out() << files.size() << " frames, All previous images, Lighten only, JPEG; "
+          << QThread::idealThreadCount() << " cores; load average before " << loadAverage() << Qt::endl;
     QVector<double> without, with, peakWithout, peakWith;
     for (int round = 0; round < rounds; ++round) {
         for (bool film : {false, true}) {
@@ -468,8 +469,8 @@ int runFilm(const QStringList &arguments)
             }
             (film ? with : without) << figures.first;
             (film ? peakWith : peakWithout) << figures.second;
-            out() << "  round " << round + 1 << (film ? " with the film " : " without film  ") << figures.first
-                  << " s, process tree peak " << figures.second << " MiB" << Qt::endl;
+            out() << "  round " << round + 1 << (film ? " with the film " : " without film  ")
+                  << figures.first << " s, process tree peak " << figures.second << " MiB" << Qt::endl;
         }
     }
     out() << "  median without " << median(without) << " s, with " << median(with) << " s, ratio "

@@ -37,7 +37,7 @@ struct VideoEncoder::Shared
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<QImage> frames;
-    bool closing = false;   // no more frames: end the film
+    bool closing = false; // no more frames: end the film
     bool started = false;
     bool ended = false;
     bool succeeded = false;
@@ -78,8 +78,9 @@ QSize VideoEncoder::fittedSize(const QSize &imageSize, const QSize &bound)
         return QSize();
     double scale = 1.0;
     if (!bound.isEmpty())
-        scale = qMin(1.0, qMin(double(bound.width()) / imageSize.width(),
-                               double(bound.height()) / imageSize.height()));
+        scale = qMin(1.0,
+                     qMin(double(bound.width()) / imageSize.width(),
+                          double(bound.height()) / imageSize.height()));
     return QSize(evenAtMost(imageSize.width() * scale), evenAtMost(imageSize.height() * scale));
 }
 
@@ -185,8 +186,8 @@ bool VideoEncoder::finish()
     }
     m_feeder->wait();
     m_feeder.reset();
-    const bool ok = m_shared->succeeded && QFileInfo(m_output->temporaryFileName()).size() > 0
-                    && m_output->commit();
+    const bool ok =
+        m_shared->succeeded && QFileInfo(m_output->temporaryFileName()).size() > 0 && m_output->commit();
     m_output.reset();
     return ok;
 }
@@ -272,7 +273,7 @@ void VideoEncoder::feed(const QStringList &arguments)
     }
     std::lock_guard<std::mutex> lock(shared.mutex);
     shared.succeeded = ok && !shared.discarding.load() && process.exitStatus() == QProcess::NormalExit
-                       && process.exitCode() == 0;
+        && process.exitCode() == 0;
     shared.frames.clear();
     shared.ended = true;
     shared.changed.notify_all();

@@ -40,18 +40,26 @@ class TestVideo : public QObject
         StackSettings settings;
         settings.sourceCount = sources.size();
         settings.condition = 1;
-        StackJob job = buildStackJob(sources, settings, sandbox->path(), NamePattern("out**.jpg"), 0, format, 90);
+        StackJob job =
+            buildStackJob(sources, settings, sandbox->path(), NamePattern("out**.jpg"), 0, format, 90);
         job.videoFile = movie;
         job.videoFrameRate = 12;
         job.videoSize = bound;
         ExecuteThread thread;
         QString log;
-        connect(&thread, &ExecuteThread::operationStarted, &thread,
-                [&](int i, int, int k, int) { if (onImage && k == 0) onImage(thread, i); }, Qt::DirectConnection);
-        connect(&thread, &ExecuteThread::completed, &thread, [&] { log = "completed"; }, Qt::DirectConnection);
-        connect(&thread, &ExecuteThread::aborted, &thread,
-                [&](bool open, const QString &f) { log = QString("aborted %1 %2").arg(open).arg(f); },
-                Qt::DirectConnection);
+        connect(
+            &thread, &ExecuteThread::operationStarted, &thread,
+            [&](int i, int, int k, int) {
+                if (onImage && k == 0)
+                    onImage(thread, i);
+            },
+            Qt::DirectConnection);
+        connect(
+            &thread, &ExecuteThread::completed, &thread, [&] { log = "completed"; }, Qt::DirectConnection);
+        connect(
+            &thread, &ExecuteThread::aborted, &thread,
+            [&](bool open, const QString &f) { log = QString("aborted %1 %2").arg(open).arg(f); },
+            Qt::DirectConnection);
         thread.setJob(job);
         thread.start();
         return thread.wait(300000) ? log : "did not end";
@@ -60,9 +68,11 @@ class TestVideo : public QObject
     // The film's stream as ffprobe reads it, decoding every frame.
     QString probe() const
     {
-        return output(ffprobe, {"-v", "error", "-count_frames", "-show_entries",
-                                "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames,color_space,"
-                                "color_primaries,color_transfer:format=format_name", "-of", "csv=p=0", movie});
+        return output(ffprobe,
+                      {"-v", "error", "-count_frames", "-show_entries",
+                       "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames,color_space,"
+                       "color_primaries,color_transfer:format=format_name",
+                       "-of", "csv=p=0", movie});
     }
 
     // Temporary files and ffmpeg processes of this folder still there.
@@ -88,9 +98,9 @@ private slots:
         // Odd sizes; a smooth field with a star that moves, so each frame differs.
         for (int k = 0; k < 5; ++k) {
             sources << path(QString("s%1.png").arg(k));
-            QVERIFY(sandbox->convert({"-size", "331x221", "gradient:#203060-#a08040", "-fill", "white", "-draw",
-                                      QString("circle %1,100 %2,100").arg(40 + 50 * k).arg(46 + 50 * k),
-                                      sources.last()}));
+            QVERIFY(sandbox->convert(
+                {"-size", "331x221", "gradient:#203060-#a08040", "-fill", "white", "-draw",
+                 QString("circle %1,100 %2,100").arg(40 + 50 * k).arg(46 + 50 * k), sources.last()}));
         }
     }
 
@@ -101,7 +111,8 @@ private slots:
         QCOMPARE(VideoEncoder::fittedSize({1201, 801}, {3840, 2160}), QSize(1200, 800)); // never enlarged
         QCOMPARE(VideoEncoder::fittedSize({1201, 801}, QSize()), QSize(1200, 800));
         QCOMPARE(VideoEncoder::fittedSize({331, 221}, {200, 200}), QSize(200, 134));
-        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("output****.jpg").withoutNumbers()), "/f/output.mp4");
+        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("output****.jpg").withoutNumbers()),
+                 "/f/output.mp4");
         QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("a*b**c.v.tif").withoutNumbers()), "/f/abc.v.mp4");
         QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("****.png").withoutNumbers()), "/f/video.mp4");
     }
@@ -130,11 +141,14 @@ private slots:
         for (int k : {0, 3}) {
             // The pattern keeps .jpg; ImageMagick knows a TIFF by its content.
             const QString image = path(QString("out%1.jpg").arg(k, 2, 10, QChar('0')));
-            QVERIFY(sandbox->convert({image, "-resize", QString(size).replace(',', 'x') + "!", path("ref.png")}));
-            QCOMPARE(output(ffmpeg, {"-v", "error", "-i", movie, "-vf", QString("select=eq(n\\,%1)").arg(k),
-                                     "-vsync", "0", "-frames:v", "1", "-y", path("frame.png")}), "");
-            const double psnr = output(compare, {"-metric", "PSNR", path("frame.png"), path("ref.png"), "null:"})
-                                    .toDouble();
+            QVERIFY(
+                sandbox->convert({image, "-resize", QString(size).replace(',', 'x') + "!", path("ref.png")}));
+            QCOMPARE(output(ffmpeg,
+                            {"-v", "error", "-i", movie, "-vf", QString("select=eq(n\\,%1)").arg(k), "-vsync",
+                             "0", "-frames:v", "1", "-y", path("frame.png")}),
+                     "");
+            const double psnr =
+                output(compare, {"-metric", "PSNR", path("frame.png"), path("ref.png"), "null:"}).toDouble();
             QVERIFY2(psnr > 35, qPrintable(QString("frame %1: %2 dB").arg(k).arg(psnr)));
         }
     }
@@ -147,13 +161,22 @@ private slots:
         QTest::addColumn<QString>("action"); // at image 3
         QTest::addColumn<QString>("log");
         QTest::addColumn<int>("images"); // 0: some
-        QTest::newRow("cancel") << "" << "cancel" << "" << 4;
-        QTest::newRow("stop") << "" << "stop" << "" << 3;
-        QTest::newRow("failing source") << "" << "missing" << "aborted 1 %1/missing.png" << 3;
-        QTest::newRow("crash midway") << "head -c 300000 >/dev/null; kill -SEGV $$" << "" << "aborted 0 %2" << 0;
-        // As a full disk shows when the index is written at the end.
-        QTest::newRow("fails at the end") << "cat >/dev/null; echo 'No space left on device' >&2; exit 1" << ""
-                                          << "aborted 0 %2" << 5;
+        QTest::newRow("cancel") << ""
+                                << "cancel"
+                                << "" << 4;
+        QTest::newRow("stop") << ""
+                              << "stop"
+                              << "" << 3;
+        QTest::newRow("failing source") << ""
+                                        << "missing"
+                                        << "aborted 1 %1/missing.png" << 3;
+        QTest::newRow("crash midway") << "head -c 300000 >/dev/null; kill -SEGV $$"
+                                      << ""
+                                      << "aborted 0 %2" << 0;
+        // As a full disk shows when the index is written at the end: part of a file, then a failure.
+        QTest::newRow("fails at the end")
+            << "cat >/dev/null; for a; do out=${a#file:}; done; echo part > \"$out\"; exit 1" << ""
+            << "aborted 0 %2" << 5;
     }
     void endings()
     {
@@ -188,8 +211,9 @@ private slots:
         QProcess stack;
         stack.setWorkingDirectory(sandbox->path());
         auto start = [&](const QStringList &options) {
-            stack.start(VELUMEN_STACK, QStringList{"-c", "previous", "-o", sandbox->path(), "--video", movie}
-                                           + options + sources);
+            stack.start(VELUMEN_STACK,
+                        QStringList{"-c", "previous", "-o", sandbox->path(), "--video", movie} + options
+                            + sources);
         };
         auto exitCode = [&](const QStringList &options) {
             start(options);
@@ -201,7 +225,9 @@ private slots:
         QVERIFY(QFile::remove(movie));
         for (const QString &image : QDir(sandbox->path()).entryList({"out*"}))
             QVERIFY(QFile::remove(path(image)));
-        for (const QStringList &wrong : {QStringList{"--fps", "0"}, {"--fps", "121"}, {"--video-size", "1x100"},
+        for (const QStringList &wrong : {QStringList{"--fps", "0"},
+                                         {"--fps", "121"},
+                                         {"--video-size", "1x100"},
                                          {"--video-size", "3840"}})
             QCOMPARE(exitCode(wrong), 2);
         // No ffmpeg anywhere: refused before the job starts, as a usage error.

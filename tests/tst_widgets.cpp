@@ -329,9 +329,10 @@ private slots:
         connect(dialog.get(), &DestinationDialog::videoChanged, logAs("video "));
         dialog->updateLanguage();
         auto state = [&] {
-            return QString("%1|%2|%3|%4|%5|%6|%7-%8").arg(box->isEnabled()).arg(box->isChecked()).arg(dialog->video())
-                .arg(box->toolTip() == languageText(58) ? "name and size" : box->toolTip()).arg(rate->isEnabled())
-                .arg(dialog->videoFrameRate()).arg(rate->minimum()).arg(rate->maximum());
+            const QString tip = box->toolTip() == languageText(58) ? "name and size" : box->toolTip();
+            return QString("%1|%2|%3|%4|%5|%6|%7-%8").arg(box->isEnabled()).arg(box->isChecked())
+                .arg(dialog->video()).arg(tip).arg(rate->isEnabled()).arg(dialog->videoFrameRate())
+                .arg(rate->minimum()).arg(rate->maximum());
         };
         QCOMPARE(state(), "0|0|0|" + languageText(61) + "|0|25|1-120");
         dialog->setDestinationImageCount(2);

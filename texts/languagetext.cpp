@@ -72,9 +72,10 @@ const QList<QStringList> languageTexts = {
                        "runs of * and with the extension mp4 (output****.jpg gives output.mp4). Every "
                        "destination image is one frame; the video is reduced to fit within 3840 × 2160, "
                        "keeping the aspect ratio."), // 58
-        QStringLiteral("Making a video needs ffmpeg. Install it (on Debian or Ubuntu: sudo apt install ffmpeg) "
-                       "or put it in the tools folder, then start Velumen again."), // 59
-        QStringLiteral("The video file cannot be replaced:<br><b>%1</b><br><br>Check your permissions."), // 60
+        QStringLiteral("Making a video needs ffmpeg. Install it (on Debian or Ubuntu: sudo apt install "
+                       "ffmpeg) or put it in the tools folder, then start Velumen again."), // 59
+        QStringLiteral("The video file cannot be replaced:<br><b>%1</b><br><br>Check your "
+                       "permissions."), // 60
         QStringLiteral("A video needs at least two destination images."), // 61
     },
     {
@@ -145,7 +146,8 @@ const QList<QStringList> languageTexts = {
         QStringLiteral("Do utworzenia filmu potrzebny jest program ffmpeg. Zainstaluj go (w Debianie lub "
                        "Ubuntu: sudo apt install ffmpeg) albo umieść go w folderze tools, a następnie "
                        "uruchom Velumen ponownie."), // 59
-        QStringLiteral("Nie można zastąpić pliku filmu:<br><b>%1</b><br><br>Sprawdź swoje uprawnienia."), // 60
+        QStringLiteral("Nie można zastąpić pliku filmu:<br><b>%1</b><br><br>Sprawdź swoje "
+                       "uprawnienia."), // 60
         QStringLiteral("Film wymaga co najmniej dwóch obrazów docelowych."), // 61
     },
 };
