@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <chrono>
@@ -63,13 +62,22 @@ QString VideoEncoder::program()
 {
 #ifdef Q_OS_WIN
     const QString name = QStringLiteral("ffmpeg.exe");
+    const QChar separator = QLatin1Char(';');
 #else
     const QString name = QStringLiteral("ffmpeg");
+    const QChar separator = QLatin1Char(':');
 #endif
+    auto isProgram = [](const QFileInfo &info) { return info.isFile() && info.isExecutable(); };
     const QFileInfo local(QDir(ToolRunner::toolsFolder()).absoluteFilePath(name));
-    if (local.isFile() && local.isExecutable())
+    if (isProgram(local))
         return QDir::toNativeSeparators(local.absoluteFilePath());
-    return QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    // As for the image tools, a relative entry of the path would find whatever the current folder holds.
+    for (const QString &entry : qEnvironmentVariable("PATH").split(separator, Qt::SkipEmptyParts)) {
+        const QFileInfo found(QDir(entry).filePath(name));
+        if (!QDir::isRelativePath(entry) && isProgram(found))
+            return QDir::toNativeSeparators(found.filePath());
+    }
+    return QString();
 }
 
 QSize VideoEncoder::fittedSize(const QSize &imageSize, const QSize &bound)

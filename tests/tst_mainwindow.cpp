@@ -473,8 +473,13 @@ private slots:
         QVERIFY(waitForRunEnd(2) && controls() == Idle);
         QCOMPARE(catcher.seen, QStringList("Error|" + languageText(50).arg(movie) + "|1"));
         QCOMPARE(QFileInfo(movie).size(), size);
+        // A film that may not be replaced is refused before the work.
+        QVERIFY(QFile::remove(movie) && QDir().mkdir(movie));
+        click();
+        QCOMPARE(catcher.seen.last(), "Error|" + languageText(60).arg(movie) + "|1");
         set({{"video", false}});
         QCOMPARE(destinations().size(), 3);
+        QVERIFY(finished->count() == 2);
     }
     // The Debian package: what it needs, and the tree it installs (the same rules cmake --install runs).
     void package()
