@@ -47,19 +47,12 @@ class TestVideo : public QObject
         job.videoSize = bound;
         ExecuteThread thread;
         QString log;
-        connect(
-            &thread, &ExecuteThread::operationStarted, &thread,
-            [&](int i, int, int k, int) {
-                if (onImage && k == 0)
-                    onImage(thread, i);
-            },
-            Qt::DirectConnection);
-        connect(
-            &thread, &ExecuteThread::completed, &thread, [&] { log = "completed"; }, Qt::DirectConnection);
-        connect(
-            &thread, &ExecuteThread::aborted, &thread,
-            [&](bool open, const QString &f) { log = QString("aborted %1 %2").arg(open).arg(f); },
-            Qt::DirectConnection);
+        // Direct connections: the log is read once the thread has ended.
+        connect(&thread, &ExecuteThread::operationStarted,
+                [&](int i, int, int k) { k || !onImage ? void() : onImage(thread, i); });
+        connect(&thread, &ExecuteThread::completed, [&] { log = "completed"; });
+        connect(&thread, &ExecuteThread::aborted,
+                [&](bool open, const QString &f) { log = QString("aborted %1 %2").arg(open).arg(f); });
         thread.setJob(job);
         thread.start();
         return thread.wait(300000) ? log : "did not end";
@@ -68,11 +61,9 @@ class TestVideo : public QObject
     // The film's stream as ffprobe reads it, decoding every frame.
     QString probe() const
     {
-        return output(ffprobe,
-                      {"-v", "error", "-count_frames", "-show_entries",
-                       "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames,color_space,"
-                       "color_primaries,color_transfer:format=format_name",
-                       "-of", "csv=p=0", movie});
+        return output(ffprobe, {"-v", "error", "-count_frames", "-of", "csv=p=0", "-show_entries",
+                                "stream=codec_name,pix_fmt,width,height,r_frame_rate,nb_read_frames,"
+                                "color_space,color_primaries,color_transfer", movie});
     }
 
     // Temporary files and ffmpeg processes of this folder still there.
@@ -98,21 +89,18 @@ private slots:
         // Odd sizes; a smooth field with a star that moves, so each frame differs.
         for (int k = 0; k < 5; ++k) {
             sources << path(QString("s%1.png").arg(k));
-            QVERIFY(sandbox->convert(
-                {"-size", "331x221", "gradient:#203060-#a08040", "-fill", "white", "-draw",
-                 QString("circle %1,100 %2,100").arg(40 + 50 * k).arg(46 + 50 * k), sources.last()}));
+            QVERIFY(sandbox->convert({"-size", "331x221", "gradient:#203060-#a08040", "-fill", "white",
+                                      "-draw",
+                                      QString("circle %1,100 %2,100").arg(40 + 50 * k).arg(46 + 50 * k),
+                                      sources.last()}));
         }
     }
 
     void fitting()
     {
         QCOMPARE(VideoEncoder::fittedSize({6000, 4000}, VideoEncoder::defaultBound()), QSize(3240, 2160));
-        QCOMPARE(VideoEncoder::fittedSize({4000, 6000}, {3840, 2160}), QSize(1440, 2160));
         QCOMPARE(VideoEncoder::fittedSize({1201, 801}, {3840, 2160}), QSize(1200, 800)); // never enlarged
-        QCOMPARE(VideoEncoder::fittedSize({1201, 801}, QSize()), QSize(1200, 800));
-        QCOMPARE(VideoEncoder::fittedSize({331, 221}, {200, 200}), QSize(200, 134));
-        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("output****.jpg").withoutNumbers()),
-                 "/f/output.mp4");
+        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("out****.jpg").withoutNumbers()), "/f/out.mp4");
         QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("a*b**c.v.tif").withoutNumbers()), "/f/abc.v.mp4");
         QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("****.png").withoutNumbers()), "/f/video.mp4");
     }
@@ -131,26 +119,20 @@ private slots:
     {
         QFETCH(int, format);
         QFETCH(QSize, bound);
-        sources << sources.first(); // a frame equal to the one before it still counts
         QFETCH(QString, size);
+        sources << sources.first(); // a frame equal to the one before it still counts
         QCOMPARE(run(format, bound), "completed");
-        QCOMPARE(probe(), "h264," + size + ",yuv420p,bt709,bt709,bt709,12/1,6\n\"mov,mp4,m4a,3gp,3g2,mj2\"");
+        QCOMPARE(probe(), "h264," + size + ",yuv420p,bt709,bt709,bt709,12/1,6");
         const QByteArray bytes = readFile(movie);
         QVERIFY(bytes.indexOf("moov") < bytes.indexOf("mdat")); // the index first
         QCOMPARE(leftovers(), QStringList());
-        for (int k : {0, 3}) {
-            // The pattern keeps .jpg; ImageMagick knows a TIFF by its content.
-            const QString image = path(QString("out%1.jpg").arg(k, 2, 10, QChar('0')));
-            QVERIFY(
-                sandbox->convert({image, "-resize", QString(size).replace(',', 'x') + "!", path("ref.png")}));
-            QCOMPARE(output(ffmpeg,
-                            {"-v", "error", "-i", movie, "-vf", QString("select=eq(n\\,%1)").arg(k), "-vsync",
-                             "0", "-frames:v", "1", "-y", path("frame.png")}),
-                     "");
-            const double psnr =
-                output(compare, {"-metric", "PSNR", path("frame.png"), path("ref.png"), "null:"}).toDouble();
-            QVERIFY2(psnr > 35, qPrintable(QString("frame %1: %2 dB").arg(k).arg(psnr)));
-        }
+        // Frame 3 against image 3 (the pattern keeps .jpg; ImageMagick knows a TIFF by its content).
+        const QString reference = path("ref.png"), frame = path("frame.png");
+        QVERIFY(sandbox->convert({path("out03.jpg"), "-resize", size.replace(',', 'x') + '!', reference}));
+        QCOMPARE(output(ffmpeg, {"-v", "error", "-i", movie, "-vf", "select=eq(n\\,3)", "-vsync", "0", "-y",
+                                 frame}), "");
+        const QString psnr = output(compare, {"-metric", "PSNR", frame, reference, "null:"});
+        QVERIFY2(psnr.toDouble() > 35, qPrintable(psnr));
     }
 
     // After Cancel the images so far make a whole film; after a stop, a failing source or a failing
@@ -161,18 +143,11 @@ private slots:
         QTest::addColumn<QString>("action"); // at image 3
         QTest::addColumn<QString>("log");
         QTest::addColumn<int>("images"); // 0: some
-        QTest::newRow("cancel") << ""
-                                << "cancel"
-                                << "" << 4;
-        QTest::newRow("stop") << ""
-                              << "stop"
-                              << "" << 3;
-        QTest::newRow("failing source") << ""
-                                        << "missing"
-                                        << "aborted 1 %1/missing.png" << 3;
-        QTest::newRow("crash midway") << "head -c 300000 >/dev/null; kill -SEGV $$"
-                                      << ""
-                                      << "aborted 0 %2" << 0;
+        QTest::newRow("cancel") << "" << "cancel" << "" << 4;
+        QTest::newRow("stop") << "" << "stop" << "" << 3;
+        QTest::newRow("failing source") << "" << "missing" << "aborted 1 %1/missing.png" << 3;
+        QTest::newRow("crash midway") << "head -c 300000 >/dev/null; kill -SEGV $$" << "" << "aborted 0 %2"
+                                      << 0;
         // As a full disk shows when the index is written at the end: part of a file, then a failure.
         QTest::newRow("fails at the end")
             << "cat >/dev/null; for a; do out=${a#file:}; done; echo part > \"$out\"; exit 1" << ""
@@ -188,19 +163,18 @@ private slots:
             QVERIFY(sandbox->addTool("ffmpeg", ffmpegStandIn));
         if (action == "missing")
             sources[3] = path("missing.png");
-        QCOMPARE(run(0, VideoEncoder::defaultBound(),
-                     [&](ExecuteThread &thread, int i) {
-                         if (i == 3 && action == "cancel")
-                             thread.cancel();
-                         if (i == 3 && action == "stop")
-                             thread.stop();
-                     }),
-                 log.replace("%1", sandbox->path()).replace("%2", movie));
+        const QString ended = run(0, VideoEncoder::defaultBound(), [&](ExecuteThread &thread, int i) {
+            if (i == 3 && action == "cancel")
+                thread.cancel();
+            if (i == 3 && action == "stop")
+                thread.stop();
+        });
+        QCOMPARE(ended, log.replace("%1", sandbox->path()).replace("%2", movie));
         QCOMPARE(leftovers(), QStringList());
         const int written = QDir(sandbox->path()).entryList({"out*.jpg"}).size();
         QVERIFY2(images ? written == images : written > 0, qPrintable(QString::number(written)));
         if (action == "cancel")
-            QCOMPARE(probe(), "h264,330,220,yuv420p,bt709,bt709,bt709,12/1,4\n\"mov,mp4,m4a,3gp,3g2,mj2\"");
+            QCOMPARE(probe(), "h264,330,220,yuv420p,bt709,bt709,bt709,12/1,4");
         else
             QVERIFY(!QFile::exists(movie));
     }
@@ -211,29 +185,20 @@ private slots:
         QProcess stack;
         stack.setWorkingDirectory(sandbox->path());
         auto start = [&](const QStringList &options) {
-            stack.start(VELUMEN_STACK,
-                        QStringList{"-c", "previous", "-o", sandbox->path(), "--video", movie} + options
-                            + sources);
+            stack.start(VELUMEN_STACK, QStringList{"-c", "previous", "-o", sandbox->path(), "--video", movie}
+                                           + options + sources);
         };
         auto exitCode = [&](const QStringList &options) {
             start(options);
-            stack.waitForFinished(120000);
-            return stack.exitCode();
+            return stack.waitForFinished(120000) ? stack.exitCode() : -1;
         };
-        QCOMPARE(exitCode({"--fps", "30", "--video-size", "100x100"}), 0);
-        QCOMPARE(probe(), "h264,100,66,yuv420p,bt709,bt709,bt709,30/1,5\n\"mov,mp4,m4a,3gp,3g2,mj2\"");
-        QVERIFY(QFile::remove(movie));
-        for (const QString &image : QDir(sandbox->path()).entryList({"out*"}))
-            QVERIFY(QFile::remove(path(image)));
-        for (const QStringList &wrong : {QStringList{"--fps", "0"},
-                                         {"--fps", "121"},
-                                         {"--video-size", "1x100"},
-                                         {"--video-size", "3840"}})
+        for (const QStringList &wrong :
+             {QStringList{"--fps", "0"}, {"--fps", "121"}, {"--video-size", "1x9"}, {"--video-size", "3840"}})
             QCOMPARE(exitCode(wrong), 2);
         // No ffmpeg anywhere: refused before the job starts, as a usage error.
-        QVERIFY(QDir(sandbox->path()).mkdir("bin"));
-        QVERIFY(QFile::link(QStandardPaths::findExecutable("identify"), path("bin/identify")));
-        QVERIFY(QFile::link(QStandardPaths::findExecutable("convert"), path("bin/convert")));
+        QVERIFY(QDir(sandbox->path()).mkdir("bin") && QDir(sandbox->path()).mkdir("folder.mp4"));
+        for (const QString tool : {"identify", "convert"})
+            QVERIFY(QFile::link(QStandardPaths::findExecutable(tool), path("bin/" + tool)));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("PATH", path("bin"));
         stack.setProcessEnvironment(environment);
@@ -241,14 +206,16 @@ private slots:
         QVERIFY(stack.readAllStandardError().contains("install the ffmpeg package"));
         stack.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
         // A film that would replace a source or a folder.
-        movie = sources.at(1);
-        QCOMPARE(exitCode({}), 1);
-        movie = path("folder.mp4");
-        QVERIFY(QDir(sandbox->path()).mkdir("folder.mp4"));
-        QCOMPARE(exitCode({}), 1);
+        for (const QString &refused : {sources.at(1), path("folder.mp4")}) {
+            movie = refused;
+            QCOMPARE(exitCode({}), 1);
+        }
         QCOMPARE(QDir(sandbox->path()).entryList({"out*"}), QStringList());
-        // SIGTERM once the first image is written.
         movie = path("film.mp4");
+        QCOMPARE(exitCode({"--fps", "30", "--video-size", "100x100"}), 0);
+        QCOMPARE(probe(), "h264,100,66,yuv420p,bt709,bt709,bt709,30/1,5");
+        QVERIFY(QFile::remove(movie) && QFile::remove(path("output0000.jpg")));
+        // SIGTERM once the first image is written (again).
         QVERIFY(sandbox->addForwardingTool("convert", "sleep 0.3"));
         start({});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path("output0000.jpg")), 60000);
