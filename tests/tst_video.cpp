@@ -99,7 +99,6 @@ private slots:
     void fitting()
     {
         QCOMPARE(VideoEncoder::fittedSize({6000, 4000}, VideoEncoder::defaultBound()), QSize(3240, 2160));
-        QCOMPARE(VideoEncoder::fittedSize({1201, 801}, {3840, 2160}), QSize(1200, 800)); // never enlarged
         QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("out****.jpg").withoutNumbers()), "/f/out.mp4");
         QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("a*b**c.v.tif").withoutNumbers()), "/f/abc.v.mp4");
         QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("****.png").withoutNumbers()), "/f/video.mp4");

@@ -327,20 +327,19 @@ private slots:
         auto *box = dialog->findChild<QCheckBox *>("video");
         auto *rate = dialog->findChild<QSpinBox *>("videoFrameRate");
         connect(dialog.get(), &DestinationDialog::videoChanged, logAs("video "));
-        dialog->updateLanguage();
         auto state = [&] {
-            const QString tip = box->toolTip() == languageText(58) ? "name and size" : box->toolTip();
-            return QString("%1|%2|%3|%4|%5|%6|%7-%8").arg(box->isEnabled()).arg(box->isChecked())
-                .arg(dialog->video()).arg(tip).arg(rate->isEnabled()).arg(dialog->videoFrameRate())
-                .arg(rate->minimum()).arg(rate->maximum());
+            return QString("%1%2%3%4 %5-%6-%7 ").arg(box->isEnabled()).arg(box->isChecked())
+                       .arg(dialog->video()).arg(rate->isEnabled()).arg(rate->minimum())
+                       .arg(dialog->videoFrameRate()).arg(rate->maximum()) + box->toolTip();
         };
-        QCOMPARE(state(), "0|0|0|" + languageText(61) + "|0|25|1-120");
+        QString states = state();
         dialog->setDestinationImageCount(2);
         box->click();
-        QCOMPARE(state(), "1|1|1|name and size|1|25|1-120");
+        states += '|' + state();
         dialog->setDestinationImageCount(1);
-        QCOMPARE(state(), "0|1|0|" + languageText(61) + "|0|25|1-120");
-        QCOMPARE(log, QStringList("video true"));
+        QCOMPARE(states + '|' + state() + '|' + log.join(','),
+                 QString("0000 1-25-120 %1|1111 1-25-120 %2|0100 1-25-120 %1|video true")
+                     .arg(languageText(61), languageText(58)));
         setCurrentLanguage(1);
         dialog->updateLanguage();
         QCOMPARE(box->text() + '|' + dialog->findChild<QLabel *>("videoFrameRateLabel")->text(),

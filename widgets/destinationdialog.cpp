@@ -38,6 +38,7 @@ DestinationDialog::DestinationDialog(QWidget *parent)
             &DestinationDialog::videoFrameRateChanged);
 
     ui->destinationFolder->setText(QDir::homePath());
+    updateVideoControls();
 }
 
 DestinationDialog::~DestinationDialog()
