@@ -478,8 +478,8 @@ int runFilm(const QStringList &arguments)
     for (int round = 0; round < rounds; ++round)
         ratios << with.at(round) / without.at(round);
     out() << "  median without " << median(without) << " s, with " << median(with) << " s, ratio "
-          << median(with) / median(without) << ", median of the rounds' ratios " << median(ratios) << "; peak "
-          << median(peakWithout) << " / " << median(peakWith) << " MiB" << Qt::endl;
+          << median(with) / median(without) << ", median of the rounds' ratios " << median(ratios)
+          << "; peak " << median(peakWithout) << " / " << median(peakWith) << " MiB" << Qt::endl;
     out() << "  load average after " << loadAverage() << Qt::endl;
     return 0;
 }
