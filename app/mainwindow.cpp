@@ -7,6 +7,7 @@
 #include "jobpreflight.h"
 #include "languagetext.h"
 #include "selectimagesbutton.h"
+#include "videoencoder.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -44,6 +45,9 @@ MainWindow::MainWindow(QWidget *parent)
     connect(destinationDialog, &DestinationDialog::namePatternChanged, this, &MainWindow::updateNamePattern);
     connect(destinationDialog, &DestinationDialog::formatChanged, this, &MainWindow::updateFormat);
     connect(destinationDialog, &DestinationDialog::compressionChanged, this, &MainWindow::updateCompression);
+    connect(destinationDialog, &DestinationDialog::videoChanged, this, &MainWindow::updateVideo);
+    connect(destinationDialog, &DestinationDialog::videoFrameRateChanged, this,
+            &MainWindow::updateVideoFrameRate);
     connect(executeThread, &ExecuteThread::operationStarted, this, &MainWindow::updateOperationStatus);
     connect(executeThread, &ExecuteThread::completed, this, &MainWindow::finish);
     connect(executeThread, &ExecuteThread::aborted, this, &MainWindow::abort);
@@ -198,12 +202,27 @@ void MainWindow::updateCompression(int compression)
     this->compression = compression;
 }
 
+void MainWindow::updateVideo(bool video)
+{
+    this->video = video;
+    updateOutput();
+}
+
+void MainWindow::updateVideoFrameRate(int videoFrameRate)
+{
+    this->videoFrameRate = videoFrameRate;
+}
+
 void MainWindow::updateOutput()
 {
     const int count = destinationImageCount(stackSettings());
+    destinationDialog->setDestinationImageCount(count);
     ui->destinationImages->clear();
     for (int i = 0; i < count; ++i)
         ui->destinationImages->addItem(destinationFileName(i));
+    const QString film = videoFileName(count);
+    if (!film.isEmpty())
+        ui->destinationImages->addItem(film);
     ui->destinationImagesCount->setValue(count);
 }
 
@@ -267,8 +286,10 @@ void MainWindow::execute()
         return;
     }
 
-    const StackJob job = buildStackJob(sourceImages, settings, destinationFolder, namePattern,
-                                       stackMethodIndex, format, compression);
+    StackJob job = buildStackJob(sourceImages, settings, destinationFolder, namePattern,
+                                 stackMethodIndex, format, compression);
+    job.videoFile = videoFileName(count);
+    job.videoFrameRate = videoFrameRate;
     if (refuseJob(job))
         return;
 
@@ -293,6 +314,11 @@ bool MainWindow::refuseJob(const StackJob &job)
     const QString source = JobPreflight::destinationAmongSources(job);
     if (!source.isEmpty()) {
         showError(languageText(52).arg(source.toHtmlEscaped()));
+        return true;
+    }
+    const QString film = JobPreflight::irreplaceableVideo(job);
+    if (!film.isEmpty()) {
+        showError(languageText(60).arg(film.toHtmlEscaped()));
         return true;
     }
     return false;
@@ -429,6 +455,13 @@ void MainWindow::setFadeMethodOption2(bool visible, const QString &label)
 QString MainWindow::destinationFileName(int index) const
 {
     return namePattern.fileName(destinationFolder, index);
+}
+
+QString MainWindow::videoFileName(int count) const
+{
+    if (!video || count < 2 || !destinationDialog->video())
+        return QString();
+    return VideoEncoder::filmPath(destinationFolder, namePattern.withoutNumbers());
 }
 
 StackSettings MainWindow::stackSettings() const

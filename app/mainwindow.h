@@ -49,6 +49,8 @@ private slots:
     void updateNamePattern(const QString &namePattern);
     void updateFormat(int format);
     void updateCompression(int compression);
+    void updateVideo(bool video);
+    void updateVideoFrameRate(int videoFrameRate);
     void updateOutput();
     void updateOperationStatus(int currentImage, int totalImages, int currentOperation, int totalOperations);
     void finish();
@@ -66,6 +68,8 @@ private:
     void setFadeMethodOption1(bool visible, const QString &label);
     void setFadeMethodOption2(bool visible, const QString &label);
     QString destinationFileName(int index) const;
+    // The film's path when one is asked for and can be made; empty otherwise.
+    QString videoFileName(int count) const;
     StackSettings stackSettings() const;
     // Shows why the job cannot be carried out (destination folder or destination among the
     // sources) and returns true, before any source is loaded.
@@ -92,6 +96,8 @@ private:
     NamePattern namePattern;
     int format = 0;
     int compression = 92;
+    bool video = false;
+    int videoFrameRate = 25;
     ExecuteThread *executeThread;
 
     // Where the worker is in a run. The worker's signals carry no run id, so the window tells runs

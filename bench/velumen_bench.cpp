@@ -407,6 +407,85 @@ int runJob(const QStringList &arguments)
     return ok ? 0 : 1;
 }
 
+// One "All previous images" job, with or without its film: seconds, and the process tree's peak memory.
+QPair<double, double> filmJobSeconds(const QStringList &files, const QString &outputFolder, bool film)
+{
+    StackSettings settings;
+    settings.sourceCount = files.size();
+    settings.condition = 1;
+    StackJob job = buildStackJob(files, settings, outputFolder, NamePattern(QStringLiteral("out****.jpg")), 0,
+                                 0, 92);
+    if (film)
+        job.videoFile = QDir(outputFolder).filePath(QStringLiteral("out.mp4"));
+    ExecuteThread thread;
+    bool completed = false;
+    QObject::connect(&thread, &ExecuteThread::completed, [&] { completed = true; });
+    thread.setJob(job);
+    TreeMemorySampler tree;
+    tree.start();
+    QElapsedTimer timer;
+    timer.start();
+    thread.start();
+    thread.wait();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    const double peak = tree.stop();
+    return completed ? qMakePair(seconds, peak) : qMakePair(-1.0, peak);
+}
+
+// What the film costs: 12 frames of 18 MP (5184 x 3456) "All previous images" without and with the
+// film, in turns, medians and their ratio.
+int runFilm(const QStringList &arguments)
+{
+    QTemporaryDir frameFolder, outputFolder;
+    QStringList files = arguments;
+    if (files.isEmpty()) {
+        out() << "generating 12 frames of 5184 x 3456 in " << frameFolder.path() << Qt::endl;
+        QImage image(5184, 3456, QImage::Format_RGB888);
+        for (int f = 0; f < 12; ++f) {
+            for (int y = 0; y < image.height(); ++y) {
+                uchar *row = image.scanLine(y);
+                for (int x = 0; x < image.width(); ++x) {
+                    const int star = ((x * 7919 + y * 104729 + f * 31) % 2003) == 0 ? 255 : 0;
+                    row[3 * x] = uchar(qMax(star, (x / 32 + f * 9) & 0x3F));
+                    row[3 * x + 1] = uchar(qMax(star, (y / 32) & 0x3F));
+                    row[3 * x + 2] = uchar(qMax(star, 40 + ((x + y) / 64 & 0x3F)));
+                }
+            }
+            files << QDir(frameFolder.path())
+                         .filePath(QStringLiteral("frame%1.jpg").arg(f, 2, 10, QLatin1Char('0')));
+            if (!image.save(files.last(), "JPG", 92))
+                return 1;
+        }
+    }
+    const int rounds = qEnvironmentVariableIsSet("VELUMEN_BENCH_ROUNDS")
+                           ? qMax(1, qEnvironmentVariableIntValue("VELUMEN_BENCH_ROUNDS")) : 3;
+    out() << files.size() << " frames, All previous images, Lighten only, JPEG; "
+          << QThread::idealThreadCount() << " cores; load average before " << loadAverage() << Qt::endl;
+    QVector<double> without, with, peakWithout, peakWith;
+    for (int round = 0; round < rounds; ++round) {
+        for (bool film : {false, true}) {
+            const QPair<double, double> figures = filmJobSeconds(files, outputFolder.path(), film);
+            if (figures.first < 0) {
+                out() << "  the job failed" << Qt::endl;
+                return 1;
+            }
+            (film ? with : without) << figures.first;
+            (film ? peakWith : peakWithout) << figures.second;
+            out() << "  round " << round + 1 << (film ? " with the film " : " without film  ")
+                  << figures.first << " s, process tree peak " << figures.second << " MiB" << Qt::endl;
+        }
+    }
+    // Each round's own ratio too: on a shared machine the load drifts between rounds more than within one.
+    QVector<double> ratios;
+    for (int round = 0; round < rounds; ++round)
+        ratios << with.at(round) / without.at(round);
+    out() << "  median without " << median(without) << " s, with " << median(with) << " s, ratio "
+          << median(with) / median(without) << ", median of the rounds' ratios " << median(ratios)
+          << "; peak " << median(peakWithout) << " / " << median(peakWith) << " MiB" << Qt::endl;
+    out() << "  load average after " << loadAverage() << Qt::endl;
+    return 0;
+}
+
 // Small sources of several kinds and sizes, made with QImage so that they are the same on every run.
 QStringList makeOutputSources(const QString &folder)
 {
@@ -589,6 +668,8 @@ int main(int argc, char *argv[])
          "job [N] [files...]    whole jobs through the execute thread beside djpeg of the same frames"},
         {"metadata", runMetadata,
          "metadata [N] [files...] header reads and destination writes with and without metadata"},
+        {"film", runFilm,
+         "film [files...]       12 frames of 18 MP, All previous images, without and with the film"},
         {"outputs", runOutputs,
          "outputs FOLDER        write the files of a fixed set of jobs, to compare builds"},
     };

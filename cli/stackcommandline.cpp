@@ -3,11 +3,13 @@
 #include "foldersources.h"
 #include "planreport.h"
 #include "sourcefiles.h"
+#include "videoencoder.h"
 
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -65,6 +67,9 @@ StackCommandLine::Action StackCommandLine::parse(const QStringList &arguments)
         {{"f", "format"}, QString(), "NAME"},
         {"quality", QString(), "N", QString::number(DefaultCompression)},
         {"from", QString(), "FILE"},
+        {"video", QString(), "FILE"},
+        {"fps", QString(), "N", "25"},
+        {"video-size", QString(), "SIZE", "3840x2160"},
         {"dry-run", QString()},
         {{"q", "quiet"}, QString()},
         {{"h", "help"}, QString()},
@@ -80,7 +85,7 @@ StackCommandLine::Action StackCommandLine::parse(const QStringList &arguments)
         return ShowVersion;
     m_quiet = parser.isSet("quiet");
     if (!readChoices(parser) || !readNumbers(parser) || !readPattern(parser) || !readSources(parser)
-        || !makeJob(parser))
+        || !makeJob(parser) || !readVideo(parser))
         return UsageError;
     return parser.isSet("dry-run") ? DryRun : Run;
 }
@@ -117,6 +122,35 @@ bool StackCommandLine::readPattern(const QCommandLineParser &parser)
     // As in the window's dialog, the default name's extension follows the file type.
     if (!parser.isSet("pattern"))
         m_pattern = DefaultPatternBase + formatExtension(m_format);
+    return true;
+}
+
+bool StackCommandLine::readVideo(const QCommandLineParser &parser)
+{
+    if (!parser.isSet("video"))
+        return true;
+    bool ok = false;
+    const int fps = parser.value("fps").toInt(&ok, 10);
+    if (!ok || fps < 1 || fps > 120)
+        return fail(QStringLiteral("invalid value %1 for --fps: use a whole number from 1 to 120")
+                        .arg(quoted(parser.value("fps"))));
+    const QString size = parser.value("video-size").toLower();
+    static const QRegularExpression bound(QStringLiteral("^([1-9][0-9]{0,5})x([1-9][0-9]{0,5})$"));
+    const QRegularExpressionMatch match = bound.match(size);
+    if (size == QLatin1String("source"))
+        m_job.videoSize = QSize();
+    else if (match.hasMatch() && match.captured(1).toInt() >= 2 && match.captured(2).toInt() >= 2)
+        m_job.videoSize = QSize(match.captured(1).toInt(), match.captured(2).toInt());
+    else
+        return fail(QStringLiteral("invalid value %1 for --video-size: use WIDTHxHEIGHT (such as 1920x1080) "
+                                   "or source")
+                        .arg(quoted(parser.value("video-size"))));
+    if (parser.value("video").isEmpty())
+        return fail(QStringLiteral("the video file name is empty"));
+    if (VideoEncoder::program().isEmpty())
+        return fail(QStringLiteral("--video needs ffmpeg, which was not found: install the ffmpeg package"));
+    m_job.videoFile = QFileInfo(parser.value("video")).absoluteFilePath();
+    m_job.videoFrameRate = fps;
     return true;
 }
 
@@ -243,6 +277,10 @@ QString StackCommandLine::helpText()
         "                         (default: from the pattern's extension, else jpg)\n"
         "      --quality N        JPEG quality (1-100, default 92)\n"
         "      --from FILE        more sources from FILE, one path a line (- for standard input)\n"
+        "      --video FILE       also make a film (H.264 in MP4) of the destination images, in order\n"
+        "      --fps N            frames per second of the film (1-120, default 25)\n"
+        "      --video-size SIZE  WIDTHxHEIGHT the film is reduced to fit, keeping the aspect, or\n"
+        "                         source for the images' own size (default 3840x2160)\n"
         "      --dry-run          print the plan and write nothing\n"
         "  -q, --quiet            no progress and no summary, only errors\n"
         "  -h, --help             show this text\n"

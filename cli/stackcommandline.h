@@ -35,6 +35,7 @@ private:
     bool readPattern(const QCommandLineParser &parser);
     bool readSources(const QCommandLineParser &parser);
     bool makeJob(const QCommandLineParser &parser);
+    bool readVideo(const QCommandLineParser &parser);
     bool addSource(const QString &path);
     bool readList(const QString &listName, QStringList *paths);
     bool fail(const QString &error);

@@ -54,6 +54,11 @@ bool StackRun::preflight()
             QStringLiteral("destination %1 is one of the source images; nothing was written").arg(source));
         return false;
     }
+    const QString video = JobPreflight::irreplaceableVideo(m_job);
+    if (!video.isEmpty()) {
+        Console::error(QStringLiteral("video file %1 is write-protected; nothing was written").arg(video));
+        return false;
+    }
     return true;
 }
 
@@ -82,6 +87,7 @@ void StackRun::start()
 void StackRun::operationStarted(int currentImage, int totalImages, int currentOperation, int totalOperations)
 {
     m_currentImage = currentImage;
+    m_started = true;
     if (m_progress)
         m_progress->operationStarted(currentImage, totalImages, currentOperation, totalOperations);
 }
@@ -99,6 +105,10 @@ void StackRun::aborted(bool open, const QString &filename)
     m_written = m_currentImage;
     if (open) {
         m_failure = QStringLiteral("cannot read source image %1").arg(filename);
+    } else if (!m_job.videoFile.isEmpty() && filename == m_job.videoFile) {
+        // The film fails as it starts, or after the image reported last has been written.
+        m_written = m_started ? m_currentImage + 1 : 0;
+        m_failure = QStringLiteral("cannot write the video file %1").arg(filename);
     } else {
         const int index = m_job.destinationImages.indexOf(filename, m_currentImage);
         m_written = qMax(m_currentImage, index);

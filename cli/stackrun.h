@@ -49,6 +49,7 @@ private:
     std::unique_ptr<ProgressLine> m_progress;
 
     int m_currentImage = 0;
+    bool m_started = false;
     int m_written = 0;
     bool m_completed = false;
     QString m_failure;

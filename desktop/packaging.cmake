@@ -24,7 +24,7 @@ else()
 endif()
 # ImageMagick reads every source image; the TIFF writer of the image toolkit is a plugin.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${VELUMEN_LIBRARY_DEPENDS}imagemagick, qt5-image-formats-plugins")
-# Qt's own texts of the file choosers in Polish.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n")
+# Qt's own texts of the file choosers in Polish; ffmpeg makes the optional film.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n, ffmpeg")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 include(CPack)

@@ -8,6 +8,7 @@
 #include "samplefold.h"
 #include "sourceload.h"
 #include "systemmemory.h"
+#include "videoencoder.h"
 
 #include <QMetaType>
 #include <QSet>
@@ -90,6 +91,13 @@ void ExecuteThread::setCondition(const QString &condition)
     this->condition = condition;
 }
 
+void ExecuteThread::setVideo(const QString &file, int framesPerSecond, const QSize &bound)
+{
+    videoFile = file;
+    videoFrameRate = framesPerSecond;
+    videoSize = bound;
+}
+
 void ExecuteThread::setJob(const StackJob &job)
 {
     setSourceImages(job.sourceImages);
@@ -99,6 +107,7 @@ void ExecuteThread::setJob(const StackJob &job)
     setFormat(job.format);
     setCompression(job.compression);
     setCondition(job.condition);
+    setVideo(job.videoFile, job.videoFrameRate, job.videoSize);
 }
 
 void ExecuteThread::cancel()
@@ -127,12 +136,17 @@ void ExecuteThread::run()
         for (const QString &source : qAsConst(sourceImages))
             resolvedSources.insert(JobPreflight::resolvedPath(source));
         LoadQueue loads(loadRequests(updates), loadsAhead(*accumulator), &stopFlag);
+        video = startVideo(*accumulator);
         for (int i = 0; i < updates.size(); ++i) {
             // A cancel still lets the image under way be written; a stop ends the run at once.
-            if (!updateImage(i, updates.at(i), *accumulator, loads) || stopFlag.load())
+            if (!updateImage(i, updates.at(i), *accumulator, loads) || stopFlag.load()) {
+                // After a cancel the film of the images so far is kept; after a stop it is not.
+                endVideo();
                 return;
+            }
             saveImage(i, updates.at(i), *accumulator);
         }
+        endVideo();
         emit completed();
         return;
     } catch (const Image32Exception &) {
@@ -145,6 +159,8 @@ void ExecuteThread::run()
     } catch (...) {
         // Memory exhaustion (std::bad_alloc) or any other failure ends the run the same way.
     }
+    // A failed run leaves no film: the encoder ends ffmpeg and removes its temporary file.
+    video.reset();
     if (!stopFlag.load())
         emit aborted(activityOpen, activityFile);
 }
@@ -164,8 +180,9 @@ std::unique_ptr<Image32> ExecuteThread::createAccumulator()
     const int width = fields.size() == 4 ? fields.at(0).toInt(&widthOk, 10) : 0;
     const int height = fields.size() == 4 ? fields.at(1).toInt(&heightOk, 10) : 0;
     const qint64 samples = qint64(width) * height * 3;
-    // The accumulator, the writer's 8-bit copy and, for a mean, the divided copy.
-    const qint64 needed = samples * (stackMethod == Mean ? 9 : 5);
+    // The accumulator, the writer's 8-bit copy and, for a mean, the divided copy; for a film, the
+    // 8-bit copies queued for the encoder.
+    const qint64 needed = samples * (stackMethod == Mean ? 9 : 5) + (videoFile.isEmpty() ? 0 : samples * 3);
     if (!widthOk || !heightOk || width <= 0 || height <= 0 || samples > MaxSampleCount
         || needed > SystemMemory::available())
         throw Image32Exception(Image32Exception::ReadFailed, first);
@@ -229,29 +246,63 @@ void ExecuteThread::saveImage(int image, const ImageUpdate &update, const Image3
         jobMetadata = std::make_unique<JobMetadata>(sourceImages, stackMethod, condition);
     const DestinationMetadata metadata =
         jobMetadata->forImage(stackPlan.value(image), accumulator.width, accumulator.height);
+    QImage frame;
     if (stackMethod != Mean) {
-        save(accumulator, path, metadata);
-        return;
+        save(accumulator, path, metadata, video ? &frame : nullptr);
+    } else {
+        Image32 mean(accumulator.width, accumulator.height, 48);
+        mean.add(accumulator);
+        // An empty set leaves the mean black rather than dividing by zero.
+        if (update.weightSum > 0.0)
+            mean.divide(update.weightSum);
+        save(mean, path, metadata, video ? &frame : nullptr);
     }
-    Image32 mean(accumulator.width, accumulator.height, 48);
-    mean.add(accumulator);
-    // An empty set leaves the mean black rather than dividing by zero.
-    if (update.weightSum > 0.0)
-        mean.divide(update.weightSum);
-    save(mean, path, metadata);
+    if (video) {
+        activityFile = videoFile;
+        if (!video->addFrame(frame))
+            throw Image32Exception(Image32Exception::WriteFailed, videoFile);
+    }
 }
 
-void ExecuteThread::save(const Image32 &image, const QString &path, const DestinationMetadata &metadata) const
+// The film's encoder, started before the first load so that a film that cannot be made costs no work.
+std::unique_ptr<VideoEncoder> ExecuteThread::startVideo(const Image32 &accumulator)
+{
+    if (videoFile.isEmpty())
+        return nullptr;
+    activityOpen = false;
+    activityFile = videoFile;
+    if (resolvedSources.contains(JobPreflight::resolvedPath(videoFile)))
+        throw Image32Exception(Image32Exception::WriteFailed, videoFile);
+    std::unique_ptr<VideoEncoder> encoder(new VideoEncoder(videoFile, videoFrameRate, videoSize, &stopFlag));
+    if (!encoder->start(QSize(accumulator.width, accumulator.height)))
+        throw Image32Exception(Image32Exception::WriteFailed, videoFile);
+    return encoder;
+}
+
+// Completes the film of the images written; a stop discards it instead.
+void ExecuteThread::endVideo()
+{
+    const std::unique_ptr<VideoEncoder> encoder = std::move(video);
+    if (!encoder || stopFlag.load())
+        return;
+    activityOpen = false;
+    activityFile = videoFile;
+    if (!encoder->finish() && !stopFlag.load())
+        throw Image32Exception(Image32Exception::WriteFailed, videoFile);
+}
+
+void ExecuteThread::save(const Image32 &image, const QString &path, const DestinationMetadata &metadata,
+                         QImage *frame) const
 {
     switch (format) {
     case 0:
-        image.save(path, "JPG", compression, &metadata);
+        image.save(path, "JPG", compression, &metadata, frame);
         break;
     case 1:
-        image.save(path, "PNG", -1, &metadata);
+        image.save(path, "PNG", -1, &metadata, frame);
         break;
     case 2:
-        image.save(path, "TIFF", -1, &metadata);
+        image.save(path, "TIFF", -1, &metadata, frame);
         break;
     case 3:
         image.saveTiff16(path, &metadata);
@@ -259,4 +310,7 @@ void ExecuteThread::save(const Image32 &image, const QString &path, const Destin
     default:
         break;
     }
+    // The 16-bit writer keeps no 8-bit copy: the film's frame is narrowed on its own.
+    if (frame && frame->isNull())
+        *frame = image.narrowed8();
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QSet>
+#include <QSize>
 #include <QThread>
 #include <QVector>
 
@@ -17,7 +18,9 @@
 class DestinationMetadata;
 class Image32;
 class JobMetadata;
+class QImage;
 struct ImageUpdate;
+class VideoEncoder;
 
 // Carries out one stacking job in a thread of its own.
 class ExecuteThread : public QThread
@@ -36,6 +39,8 @@ public:
     void setCompression(int compression);
     // What the destinations' metadata names as the condition (JobMetadata::condition).
     void setCondition(const QString &condition);
+    // A film of the destination images into file (none when empty), made during the run.
+    void setVideo(const QString &file, int framesPerSecond, const QSize &bound);
     // The values above from one job value, in the same order.
     void setJob(const StackJob &job);
 
@@ -59,8 +64,11 @@ private:
     int loadsAhead(const Image32 &accumulator) const;
     bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads);
     void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);
-    // Writes one destination image in the chosen file type.
-    void save(const Image32 &image, const QString &path, const DestinationMetadata &metadata) const;
+    // Writes one destination image in the chosen file type; frame, when given, receives its 8-bit copy.
+    void save(const Image32 &image, const QString &path, const DestinationMetadata &metadata,
+              QImage *frame = nullptr) const;
+    std::unique_ptr<VideoEncoder> startVideo(const Image32 &accumulator);
+    void endVideo();
 
     // What the run is doing, so that any failure names the file concerned: a source being loaded
     // (open) or a destination being written.
@@ -80,6 +88,11 @@ private:
     QString condition;
     // Made at the first image written, for the sources and method of the run.
     std::unique_ptr<JobMetadata> jobMetadata;
+    QString videoFile;
+    int videoFrameRate = 25;
+    QSize videoSize;
+    // The film of the run under way, if any.
+    std::unique_ptr<VideoEncoder> video;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #ifndef VELUMEN_IMAGE32_H
 #define VELUMEN_IMAGE32_H
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -46,11 +47,14 @@ public:
     void invert();
 
     // With metadata, its colour profile, EXIF and XMP go into the file; a file that cannot take the
-    // EXIF and XMP is written without them.
+    // EXIF and XMP is written without them. narrowed, when given, receives the 8-bit copy that was encoded.
     void save(const QString &fileName, const char *format, int quality,
-              const DestinationMetadata *metadata = nullptr) const;
+              const DestinationMetadata *metadata = nullptr, QImage *narrowed = nullptr) const;
     void saveTiff16(const QString &fileName, const DestinationMetadata *metadata = nullptr) const;
     void writeWithTool(const QString &fileName, const QString &options) const;
+    // The top 8 bits of every sample as an image of its own memory, rows without padding (grayscale,
+    // RGB888 or RGBA8888 by the channel count); a null image when it cannot be made.
+    QImage narrowed8() const;
 
     qint32 sampleCount = 0;
     quint32 *samples = nullptr;

@@ -136,8 +136,7 @@ bool setProfile(QImage &image, const DestinationMetadata *metadata)
 
 } // namespace
 
-void Image32::save(const QString &fileName, const char *format, int quality,
-                   const DestinationMetadata *metadata) const
+QImage Image32::narrowed8() const
 {
     QImage::Format imageFormat;
     switch (channels) {
@@ -146,20 +145,24 @@ void Image32::save(const QString &fileName, const char *format, int quality,
     default: imageFormat = QImage::Format_RGBA8888; break;
     }
     if (sampleCount <= 0 || (channels != 1 && channels != 3 && channels != 4))
-        throw Image32Exception(Image32Exception::WriteFailed, fileName);
+        return QImage();
+    uchar *bytes = static_cast<uchar *>(image32detail::allocateFrame(size_t(sampleCount), false));
+    if (!bytes)
+        return QImage();
+    narrowTo8(bytes, samples, sampleCount, std::max(0, depth - 8));
+    // Rows follow each other without padding; the image frees the bytes when its last copy goes.
+    return QImage(bytes, width, height, width * channels, imageFormat, &std::free, bytes);
+}
 
+void Image32::save(const QString &fileName, const char *format, int quality,
+                   const DestinationMetadata *metadata, QImage *narrowed) const
+{
     // Without the stand-in profile too, for when Exiv2 cannot put the real one in its place.
     QByteArray encoded, plain;
     bool profileByExiv2 = false;
     {
-        const std::unique_ptr<uchar, decltype(&std::free)> bytes(
-            static_cast<uchar *>(image32detail::allocateFrame(size_t(sampleCount), false)), &std::free);
-        if (!bytes)
-            throw Image32Exception(Image32Exception::WriteFailed, fileName);
-        narrowTo8(bytes.get(), samples, sampleCount, std::max(0, depth - 8));
-
-        // Rows follow each other without padding. Writable, so that a colour space is set in place.
-        QImage image(bytes.get(), width, height, width * channels, imageFormat);
+        // Writable and not yet shared, so that a colour space is set in place.
+        QImage image = narrowed8();
         const QByteArray formatName = format ? QByteArray(format).toLower()
                                              : QFileInfo(fileName).suffix().toLatin1().toLower();
         // Encoded in memory first: the file writer then checks every byte that reaches the disk.
@@ -177,6 +180,8 @@ void Image32::save(const QString &fileName, const char *format, int quality,
             image.setColorSpace(QColorSpace());
             encode(plain);
         }
+        if (narrowed)
+            *narrowed = image;
     }
     // After the 8-bit copy is gone: Exiv2 holds the encoded image twice while it works.
     if (metadata && !metadata->addTo(encoded, profileByExiv2) && profileByExiv2)

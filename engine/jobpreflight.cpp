@@ -7,7 +7,10 @@
 QString JobPreflight::unwritableFolder(const StackJob &job)
 {
     QSet<QString> checked;
-    for (const QString &path : job.destinationImages) {
+    QStringList paths = job.destinationImages;
+    if (!job.videoFile.isEmpty())
+        paths.append(job.videoFile);
+    for (const QString &path : qAsConst(paths)) {
         const QString folder = QFileInfo(path).absolutePath();
         if (checked.contains(folder))
             continue;
@@ -28,6 +31,16 @@ QString JobPreflight::destinationAmongSources(const StackJob &job)
         if (sources.contains(resolvedPath(path)))
             return path;
     }
+    if (!job.videoFile.isEmpty() && sources.contains(resolvedPath(job.videoFile)))
+        return job.videoFile;
+    return QString();
+}
+
+QString JobPreflight::irreplaceableVideo(const StackJob &job)
+{
+    const QFileInfo info(job.videoFile);
+    if (!job.videoFile.isEmpty() && info.exists() && (!info.isFile() || !info.isWritable()))
+        return job.videoFile;
     return QString();
 }
 

@@ -21,6 +21,8 @@ public:
     // The folder, a '/', and the name of image index, with no other separator handling. A '%'
     // in the folder or the pattern stays literal.
     QString fileName(const QString &folder, int index) const;
+    // The pattern with its runs of '*' left out ("output****.jpg" gives "output.jpg").
+    QString withoutNumbers() const { return m_literals.join(QString()); }
 
 private:
     QString m_template;

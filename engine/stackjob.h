@@ -4,6 +4,7 @@
 #include "namepattern.h"
 #include "stackplan.h"
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -18,6 +19,11 @@ struct StackJob
     int format = 0;         // 0 JPEG, 1 PNG, 2 TIFF, 3 16-bit TIFF
     int compression = 92;   // JPEG quality
     QString condition;      // the condition and fade in English, for the destinations' metadata
+    // The film of every destination image, when videoFile is not empty: its frame rate, and the
+    // bound its size is fitted within (an empty size keeps the images' own).
+    QString videoFile{};
+    int videoFrameRate = 25;
+    QSize videoSize = QSize(3840, 2160);
 };
 
 // The job for these sources and settings: the plan, and one destination path per destination

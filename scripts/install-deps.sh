@@ -9,6 +9,7 @@ packages=(
     libexiv2-dev exiv2 pkg-config
     desktop-file-utils appstream qttranslations5-l10n
     g++-mingw-w64-x86-64-posix bash-completion
+    ffmpeg
 )
 
 missing=()

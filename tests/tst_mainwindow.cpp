@@ -456,6 +456,33 @@ private slots:
             QVERIFY(ended.count() + aborted.count() == 0 && controls() == Idle);
         }
     }
+    // The film: listed last, only for two destination images or more; Begin hands it to the worker, and an
+    // ffmpeg failing mid-run ends the run with a box naming the film, whose earlier version stays.
+    void film()
+    {
+        const QString movie = sandbox->filePath("out/output.mp4");
+        setUpJob(3, 0, false);
+        QVERIFY(!get<QCheckBox>("video")->isEnabled());
+        set({{"condition", 1}, {"video", true}});
+        QCOMPARE(destinations(), QStringList({output(0), output(1), output(2), movie}));
+        click();
+        QVERIFY(waitForRunEnd(1) && controls() == "Begin|1|0|100");
+        const qint64 size = QFileInfo(movie).size();
+        QVERIFY(size > 0);
+        QVERIFY(sandbox->addTool("ffmpeg", "kill -SEGV $$"));
+        BoxCatcher catcher;
+        click();
+        QVERIFY(waitForRunEnd(2) && controls() == Idle);
+        QCOMPARE(catcher.seen, QStringList("Error|" + languageText(50).arg(movie) + "|1"));
+        QCOMPARE(QFileInfo(movie).size(), size);
+        // A film that may not be replaced is refused before the work.
+        QVERIFY(QFile::remove(movie) && QDir().mkdir(movie));
+        click();
+        QCOMPARE(catcher.seen.last(), "Error|" + languageText(60).arg(movie) + "|1");
+        set({{"video", false}});
+        QCOMPARE(destinations().size(), 3);
+        QVERIFY(finished->count() == 2);
+    }
     // The Debian package: what it needs, and the tree it installs (the same rules cmake --install runs).
     void package()
     {

@@ -319,6 +319,39 @@ private slots:
         QCOMPARE(log.last(), "folder " + file("second"));
         QCOMPARE(clickChooser(*button), canonical(file("second")));
     }
+
+    // The film's check box: only for two destination images or more and with ffmpeg at hand, its tip
+    // saying why not; the frame rate only while it is checked.
+    void videoSetting()
+    {
+        auto *box = dialog->findChild<QCheckBox *>("video");
+        auto *rate = dialog->findChild<QSpinBox *>("videoFrameRate");
+        connect(dialog.get(), &DestinationDialog::videoChanged, logAs("video "));
+        auto state = [&] {
+            return QString("%1%2%3%4 %5-%6-%7 ").arg(box->isEnabled()).arg(box->isChecked())
+                       .arg(dialog->video()).arg(rate->isEnabled()).arg(rate->minimum())
+                       .arg(dialog->videoFrameRate()).arg(rate->maximum()) + box->toolTip();
+        };
+        QString states = state();
+        dialog->setDestinationImageCount(2);
+        box->click();
+        states += '|' + state();
+        dialog->setDestinationImageCount(1);
+        QCOMPARE(states + '|' + state() + '|' + log.join(','),
+                 QString("0000 1-25-120 %1|1111 1-25-120 %2|0100 1-25-120 %1|video true")
+                     .arg(languageText(61), languageText(58)));
+        setCurrentLanguage(1);
+        dialog->updateLanguage();
+        QCOMPARE(box->text() + '|' + dialog->findChild<QLabel *>("videoFrameRateLabel")->text(),
+                 QString("Utwórz także film (MP4)|Klatek na sekundę"));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", home.path().toLocal8Bit()); // no ffmpeg there
+        DestinationDialog without;
+        qputenv("PATH", path);
+        without.setDestinationImageCount(5);
+        box = without.findChild<QCheckBox *>("video");
+        QVERIFY(!box->isEnabled() && box->toolTip().contains("sudo apt install ffmpeg"));
+    }
 };
 
 QTEST_MAIN(TestWidgets)

@@ -64,6 +64,19 @@ const QList<QStringList> languageTexts = {
                        "directory exists.<br>Check your permissions."), // 51
         QStringLiteral("A destination file is one of the source images:<br><b>%1</b><br><br>Choose another "
                        "destination folder or name format."), // 52
+        // 53 to 55 belong to the live preview, which is merged before these.
+        QString(), QString(), QString(), // 53, 54, 55
+        QStringLiteral("Also make a video (MP4)"), // 56
+        QStringLiteral("Frames per second"), // 57
+        QStringLiteral("The video is made in the destination folder, named after the name format without its "
+                       "runs of * and with the extension mp4 (output****.jpg gives output.mp4). Every "
+                       "destination image is one frame; the video is reduced to fit within 3840 × 2160, "
+                       "keeping the aspect ratio."), // 58
+        QStringLiteral("Making a video needs ffmpeg. Install it (on Debian or Ubuntu: sudo apt install "
+                       "ffmpeg) or put it in the tools folder, then start Velumen again."), // 59
+        QStringLiteral("The video file cannot be replaced:<br><b>%1</b><br><br>Check your "
+                       "permissions."), // 60
+        QStringLiteral("A video needs at least two destination images."), // 61
     },
     {
         QStringLiteral("Szczegóły w pliku <a href=\"#readme\">README.TXT</a>."), // 0
@@ -123,6 +136,19 @@ const QList<QStringList> languageTexts = {
                        "docelowy istnieje.<br>Sprawdź swoje uprawnienia."), // 51
         QStringLiteral("Plik docelowy jest jednym z obrazów źródłowych:<br><b>%1</b><br><br>Wybierz inny "
                        "folder docelowy lub format nazwy."), // 52
+        QString(), QString(), QString(), // 53, 54, 55
+        QStringLiteral("Utwórz także film (MP4)"), // 56
+        QStringLiteral("Klatek na sekundę"), // 57
+        QStringLiteral("Film powstaje w folderze docelowym, a jego nazwa to format nazwy bez ciągów znaków * "
+                       "i z rozszerzeniem mp4 (output****.jpg daje output.mp4). Każdy obraz docelowy to "
+                       "jedna klatka; film jest zmniejszany tak, by zmieścił się w 3840 × 2160, z "
+                       "zachowaniem proporcji."), // 58
+        QStringLiteral("Do utworzenia filmu potrzebny jest program ffmpeg. Zainstaluj go (w Debianie lub "
+                       "Ubuntu: sudo apt install ffmpeg) albo umieść go w folderze tools, a następnie "
+                       "uruchom Velumen ponownie."), // 59
+        QStringLiteral("Nie można zastąpić pliku filmu:<br><b>%1</b><br><br>Sprawdź swoje "
+                       "uprawnienia."), // 60
+        QStringLiteral("Film wymaga co najmniej dwóch obrazów docelowych."), // 61
     },
 };
 

@@ -2,7 +2,9 @@
 
 #include "languagetext.h"
 #include "ui_destinationdialog.h"
+#include "videoencoder.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -14,6 +16,7 @@
 DestinationDialog::DestinationDialog(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::DestinationDialog)
+    , videoPossible(!VideoEncoder::program().isEmpty())
 {
     // The form makes the dialog's own connections (Close, folder chooser, file type) first, so a
     // file type change rewrites the pattern before formatChanged goes out below.
@@ -29,7 +32,13 @@ DestinationDialog::DestinationDialog(QWidget *parent)
     connect(ui->compression, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &DestinationDialog::compressionChanged);
 
+    connect(ui->video, &QCheckBox::toggled, this, &DestinationDialog::videoChanged);
+    connect(ui->video, &QCheckBox::toggled, this, &DestinationDialog::updateVideoControls);
+    connect(ui->videoFrameRate, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &DestinationDialog::videoFrameRateChanged);
+
     ui->destinationFolder->setText(QDir::homePath());
+    updateVideoControls();
 }
 
 DestinationDialog::~DestinationDialog()
@@ -57,6 +66,33 @@ int DestinationDialog::compression() const
     return ui->compression->value();
 }
 
+bool DestinationDialog::video() const
+{
+    return ui->video->isChecked() && ui->video->isEnabled();
+}
+
+int DestinationDialog::videoFrameRate() const
+{
+    return ui->videoFrameRate->value();
+}
+
+void DestinationDialog::setDestinationImageCount(int count)
+{
+    destinationImageCount = count;
+    updateVideoControls();
+}
+
+void DestinationDialog::updateVideoControls()
+{
+    const bool possible = videoPossible && destinationImageCount >= 2;
+    ui->video->setEnabled(possible);
+    ui->videoFrameRate->setEnabled(possible && ui->video->isChecked());
+    ui->videoFrameRateLabel->setEnabled(ui->videoFrameRate->isEnabled());
+    const QString tip = languageText(!videoPossible ? 59 : possible ? 58 : 61);
+    ui->video->setToolTip(tip);
+    ui->videoFrameRate->setToolTip(tip);
+}
+
 void DestinationDialog::updateLanguage()
 {
     setWindowTitle(languageText(21));
@@ -68,6 +104,9 @@ void DestinationDialog::updateLanguage()
     ui->fileType->setItemText(2, languageText(45));
     ui->fileType->setItemText(3, languageText(46));
     ui->compressionLabel->setText(languageText(47));
+    ui->video->setText(languageText(56));
+    ui->videoFrameRateLabel->setText(languageText(57));
+    updateVideoControls();
     if (QPushButton *close = ui->buttonBox->button(QDialogButtonBox::Close))
         close->setText(languageText(48));
 }

@@ -24,6 +24,9 @@ public:
     QString namePattern() const;
     int format() const;
     int compression() const;
+    // Whether the film is asked for (never while it cannot be made), and its frame rate.
+    bool video() const;
+    int videoFrameRate() const;
 
     // Writes the current language's texts into the dialog, shown or hidden.
     void updateLanguage();
@@ -33,9 +36,13 @@ signals:
     void namePatternChanged(const QString &);
     void formatChanged(int);
     void compressionChanged(int);
+    void videoChanged(bool);
+    void videoFrameRateChanged(int);
 
 public slots:
     void setDestinationFolder(const QString &destinationFolder);
+    // A film needs at least two destination images (and ffmpeg): the check box follows the count.
+    void setDestinationImageCount(int count);
 
 private slots:
     void changeFileType(int type);
@@ -44,7 +51,11 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void updateVideoControls();
+
     Ui::DestinationDialog *ui;
+    bool videoPossible;
+    int destinationImageCount = 0;
 };
 
 #endif
