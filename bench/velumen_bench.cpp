@@ -375,6 +375,42 @@ bool compareJob(const QString &title, const QStringList &files, const QString &o
     return true;
 }
 
+// "All images, Lighten only" with the running preview connected and without, in turns (A, B, A, B),
+// medians of each: what reducing the accumulator for the window costs the job.
+bool comparePreview(const QStringList &files, const QString &outputFolder, int rounds)
+{
+    StackSettings settings;
+    settings.sourceCount = files.size();
+    const StackPlan plan = buildStackPlan(settings);
+    QVector<double> with, without;
+    int updates = 0;
+    out() << "All images, Lighten only, with and without the running preview (load average before "
+          << loadAverage() << ")" << Qt::endl;
+    for (int round = 0; round < 2 * rounds; ++round) {
+        const bool preview = round % 2 == 0;
+        ExecuteThread thread;
+        bool completed = false;
+        QObject::connect(&thread, &ExecuteThread::completed, [&] { completed = true; });
+        if (preview)
+            QObject::connect(&thread, &ExecuteThread::previewUpdated, [&] { ++updates; });
+        thread.setJob(StackJob{files, {QDir(outputFolder).filePath(QStringLiteral("preview.jpg"))}, plan, 0, 0,
+                               92});
+        QElapsedTimer timer;
+        timer.start();
+        thread.start();
+        thread.wait();
+        (preview ? with : without) << timer.nsecsElapsed() / 1e9;
+        if (!completed) {
+            out() << "  failed" << Qt::endl;
+            return false;
+        }
+    }
+    out() << "  seconds (median)       " << median(with) << " with, " << median(without) << " without, ratio "
+          << median(with) / median(without) << "; " << updates / rounds << " pictures a job" << Qt::endl;
+    out() << "  load average after     " << loadAverage() << Qt::endl;
+    return true;
+}
+
 int runJob(const QStringList &arguments)
 {
     QTemporaryDir frameFolder;
@@ -401,6 +437,7 @@ int runJob(const QStringList &arguments)
     ok = compareJob(QStringLiteral("All previous images, Lighten only"), files, outputFolder.path(), 1, 0,
                     djpeg, rounds)
         && ok;
+    ok = comparePreview(files, outputFolder.path(), rounds) && ok;
     out() << "largest tool process during the jobs " << toolPeakMemoryMiB() << " MiB" << Qt::endl;
     return ok ? 0 : 1;
 }

@@ -4,10 +4,13 @@
 #include "imageupdate.h"
 #include "jobpreflight.h"
 #include "loadqueue.h"
+#include "previewreduction.h"
 #include "samplefold.h"
 #include "sourceload.h"
 #include "systemmemory.h"
 
+#include <QImage>
+#include <QMetaMethod>
 #include <QMetaType>
 #include <QSet>
 
@@ -119,11 +122,15 @@ void ExecuteThread::run()
         for (const QString &source : qAsConst(sourceImages))
             resolvedSources.insert(JobPreflight::resolvedPath(source));
         LoadQueue loads(loadRequests(updates), loadsAhead(*accumulator), &stopFlag);
+        preview.reset(isSignalConnected(QMetaMethod::fromSignal(&ExecuteThread::previewUpdated))
+                          ? new PreviewReduction(stackMethod) : nullptr);
         for (int i = 0; i < updates.size(); ++i) {
             // A cancel still lets the image under way be written; a stop ends the run at once.
             if (!updateImage(i, updates.at(i), *accumulator, loads) || stopFlag.load())
                 return;
             saveImage(i, updates.at(i), *accumulator);
+            if (preview)
+                sendPreview(i, preview->afterImage(*accumulator, updates.at(i)));
         }
         emit completed();
         return;
@@ -205,6 +212,8 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
         activityOpen = true;
         activityFile = sourceImages.value(operation.source);
         loads.take()->foldInto(accumulator, operation.fold);
+        if (preview)
+            sendPreview(image, preview->afterOperation(accumulator, update, k));
     }
     return true;
 }
@@ -247,4 +256,10 @@ void ExecuteThread::save(const Image32 &image, const QString &path) const
     default:
         break;
     }
+}
+
+void ExecuteThread::sendPreview(int image, const QImage &preview)
+{
+    if (!preview.isNull())
+        emit previewUpdated(image, destinationImages.size(), preview);
 }

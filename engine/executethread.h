@@ -15,6 +15,8 @@
 #include <memory>
 
 class Image32;
+class PreviewReduction;
+class QImage;
 struct ImageUpdate;
 
 // Carries out one stacking job in a thread of its own.
@@ -45,6 +47,9 @@ signals:
     void operationStarted(int currentImage, int totalImages, int currentOperation, int totalOperations);
     void completed();
     void aborted(bool open, const QString &filename);
+    // The destination image being made, reduced to fit 640 x 640: after operations now and then,
+    // and always once the image is written. Reduced only while something is connected.
+    void previewUpdated(int currentImage, int totalImages, const QImage &preview);
 
 protected:
     void run() override;
@@ -57,6 +62,7 @@ private:
     void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);
     // Writes one destination image in the chosen file type.
     void save(const Image32 &image, const QString &path) const;
+    void sendPreview(int image, const QImage &preview);
 
     // What the run is doing, so that any failure names the file concerned: a source being loaded
     // (open) or a destination being written.
@@ -64,6 +70,8 @@ private:
     QString activityFile;
     // The job's sources as resolved paths, which no destination may name.
     QSet<QString> resolvedSources;
+    // The running picture, while anything listens for it.
+    std::unique_ptr<PreviewReduction> preview;
 
     std::atomic_bool cancelFlag{false};
     std::atomic_bool stopFlag{false};

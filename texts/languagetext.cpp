@@ -64,6 +64,9 @@ const QList<QStringList> languageTexts = {
                        "directory exists.<br>Check your permissions."), // 51
         QStringLiteral("A destination file is one of the source images:<br><b>%1</b><br><br>Choose another "
                        "destination folder or name format."), // 52
+        QStringLiteral("Preview: destination image %1 of %2"), // 53
+        QStringLiteral("%1% · about %2 left"), // 54
+        QStringLiteral("%1 h %2 min"), // 55
     },
     {
         QStringLiteral("Szczegóły w pliku <a href=\"#readme\">README.TXT</a>."), // 0
@@ -123,6 +126,9 @@ const QList<QStringList> languageTexts = {
                        "docelowy istnieje.<br>Sprawdź swoje uprawnienia."), // 51
         QStringLiteral("Plik docelowy jest jednym z obrazów źródłowych:<br><b>%1</b><br><br>Wybierz inny "
                        "folder docelowy lub format nazwy."), // 52
+        QStringLiteral("Podgląd: obraz docelowy %1 z %2"), // 53
+        QStringLiteral("%1% · zostało około %2"), // 54
+        QStringLiteral("%1 godz. %2 min"), // 55
     },
 };
 

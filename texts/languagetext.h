@@ -3,7 +3,7 @@
 
 #include <QString>
 
-// The interface texts by number, 0 to 52, in the current language (0 English, 1 Polish). New texts
+// The interface texts by number, 0 to 55, in the current language (0 English, 1 Polish). New texts
 // go at the end, so that every number keeps its text.
 const QString &languageText(int id);
 void setCurrentLanguage(int language);
