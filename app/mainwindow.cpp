@@ -50,11 +50,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(executeThread, &ExecuteThread::operationStarted, this, &MainWindow::updateOperationStatus);
     connect(executeThread, &ExecuteThread::completed, this, &MainWindow::finish);
     connect(executeThread, &ExecuteThread::aborted, this, &MainWindow::abort);
-    connect(executeThread, &ExecuteThread::previewUpdated, this,
-            [this](int image, int total, const QImage &picture) {
-                if (runState == RunState::Running)
-                    previewState->runPicture(image, total, picture);
-            });
+    connect(executeThread, &ExecuteThread::previewUpdated, previewState, &PreviewState::runPicture);
     // Emitted in the worker thread after run() has returned, so it arrives after every other
     // signal of that run.
     connect(executeThread, &QThread::finished, this, &MainWindow::runEnded);

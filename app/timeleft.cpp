@@ -28,7 +28,7 @@ QString TimeLeft::progressFormat(int image, int operation)
     if (done - firstDone < 2)
         return percent;
     const double seconds = clock.elapsed() / 1000.0 * (operationsBefore.last() - done) / (done - firstDone);
-    return languageText(54).arg(percent, durationText(qint64(std::llround(seconds))));
+    return languageText(54).arg(QStringLiteral("%p"), durationText(qint64(std::llround(seconds))));
 }
 
 QString TimeLeft::durationText(qint64 seconds)

@@ -30,6 +30,9 @@ void PreviewState::runStarted()
 
 void PreviewState::runPicture(int image, int total, const QImage &picture)
 {
+    // Nothing of a cancelled or failed run reaches the user.
+    if (!running)
+        return;
     runImage = picture;
     runImageNumber = image;
     runTotal = total;
