@@ -17,6 +17,7 @@
 
 #include "executethread.h"
 #include "image32.h"
+#include "previewreduction.h"
 #include "stackplan.h"
 
 #include <QColor>
@@ -380,6 +381,21 @@ bool compareJob(const QString &title, const QStringList &files, const QString &o
 // medians of each: what reducing the accumulator for the window costs a job.
 bool comparePreview(const QStringList &files, const QString &outputFolder, int rounds)
 {
+    // One reduction on its own, for the share it takes of a job when the machine is too busy for the
+    // jobs' own times to tell a few percent apart.
+    const QStringList size = identifyImage(files.value(0));
+    Image32 accumulator(size.value(0).toInt(), size.value(1).toInt(), 48);
+    for (qint32 i = 0; i < accumulator.sampleCount; ++i)
+        accumulator.samples[i] = quint32(i * 2654435761u) >> 16;
+    QVector<double> reductions;
+    for (int round = 0; round < 7; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        PreviewReduction::reduce(accumulator, 0);
+        reductions << timer.nsecsElapsed() / 1e9;
+    }
+    out() << "one running picture of " << size.value(0) << " x " << size.value(1) << ": "
+          << median(reductions) * 1000 << " ms (median of 7)" << Qt::endl;
     for (int condition : {0, 1}) {
         StackSettings settings;
         settings.sourceCount = files.size();
@@ -413,7 +429,8 @@ bool comparePreview(const QStringList &files, const QString &outputFolder, int r
         }
         out() << "  seconds (median)       " << median(with) << " with, " << median(without)
               << " without, ratio " << median(with) / median(without) << "; " << pictures / rounds
-              << " pictures a job" << Qt::endl;
+              << " pictures a job, " << 100 * pictures / rounds * median(reductions) / median(with)
+              << " % of the job's time" << Qt::endl;
         out() << "  load average after     " << loadAverage() << Qt::endl;
     }
     return true;

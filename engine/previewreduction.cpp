@@ -107,6 +107,9 @@ QImage PreviewReduction::reduce(const Image32 &image, int stackMethod, double we
 
 QImage PreviewReduction::afterOperation(const Image32 &accumulator, const ImageUpdate &update, int k)
 {
+    // The image's own picture follows the last operation at once, once it is written.
+    if (k + 1 >= update.operations.size())
+        return QImage();
     if (m_sinceLast.isValid()
         && m_sinceLast.nsecsElapsed() < std::max(MinimumIntervalNs, m_lastCostNs * CostShare))
         return QImage();
