@@ -36,6 +36,6 @@ QString TimeLeft::durationText(qint64 seconds)
     const qint64 minutes = seconds / 60;
     if (minutes < 60)
         return QStringLiteral("%1:%2").arg(minutes).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return languageText(55).arg(QString::number(minutes / 60), QStringLiteral("%1").arg(minutes % 60, 2, 10,
-                                                                                       QLatin1Char('0')));
+    return languageText(55).arg(QString::number(minutes / 60),
+                                QStringLiteral("%1").arg(minutes % 60, 2, 10, QLatin1Char('0')));
 }

@@ -130,7 +130,7 @@ void ExecuteThread::run()
                 return;
             saveImage(i, updates.at(i), *accumulator);
             if (preview)
-                sendPreview(i, preview->afterImage(*accumulator, updates.at(i)));
+                sendPreview(i, preview->afterImage(*accumulator, updates.at(i), i + 1 == updates.size()));
         }
         emit completed();
         return;

@@ -48,7 +48,7 @@ signals:
     void completed();
     void aborted(bool open, const QString &filename);
     // The destination image being made, reduced to fit 640 x 640: after operations now and then,
-    // and always once the image is written. Reduced only while something is connected.
+    // and once the image is written (the last image always). Reduced only while something listens.
     void previewUpdated(int currentImage, int totalImages, const QImage &preview);
 
 protected:

@@ -30,26 +30,28 @@ void foldRow(T *__restrict into, const quint32 *__restrict row, qint64 n, Operat
 
 // One block row of the image reduced into one line of the picture: the rows of the block first
 // folded into one row, then each run of columns into one pixel.
+// The row buffer is the caller's, reused: a fresh one for every block row would cost page faults.
 template <typename T, typename Operation, typename Finish>
 void reduceBlockRow(const Image32 &image, qint64 firstRow, qint64 endRow, const std::vector<qint64> &columns,
-                    Operation op, Finish finish, QRgb *line)
+                    Operation op, Finish finish, std::vector<T> &folded, QRgb *line)
 {
     const qint64 rowLength = qint64(image.width) * image.channels;
-    std::vector<T> folded(image.samples + firstRow * rowLength, image.samples + (firstRow + 1) * rowLength);
+    folded.assign(image.samples + firstRow * rowLength, image.samples + (firstRow + 1) * rowLength);
     for (qint64 y = firstRow + 1; y < endRow; ++y)
         foldRow(folded.data(), image.samples + y * rowLength, rowLength, op);
     const int channels = image.channels;
     const qint64 rows = endRow - firstRow;
     for (size_t x = 0; x + 1 < columns.size(); ++x) {
         T value[4];
-        std::copy(folded.begin() + columns[x] * channels, folded.begin() + (columns[x] + 1) * channels, value);
+        const auto first = folded.begin() + columns[x] * channels;
+        std::copy(first, first + channels, value);
         for (qint64 c = columns[x] + 1; c < columns[x + 1]; ++c)
             for (int k = 0; k < channels; ++k)
                 value[k] = op(value[k], folded[size_t(c * channels + k)]);
         const qint64 count = rows * (columns[x + 1] - columns[x]);
         const int red = finish(value[0], count);
-        line[x] = channels >= 3 ? qRgb(red, finish(value[1], count), finish(value[2], count))
-                                : qRgb(red, red, red);
+        line[x] =
+            channels >= 3 ? qRgb(red, finish(value[1], count), finish(value[2], count)) : qRgb(red, red, red);
     }
 }
 
@@ -81,6 +83,8 @@ QImage PreviewReduction::reduce(const Image32 &image, int stackMethod, double we
     // The top 8 bits of a sample, as the writers keep them.
     const int shift = image.depth > 8 ? image.depth - 8 : 0;
     const double divisor = weight > 0.0 ? weight : 1.0;
+    std::vector<quint64> sums;
+    std::vector<quint32> extremes;
     for (int y = 0; y < size.height(); ++y) {
         const qint64 first = qint64(y) * image.height / size.height();
         const qint64 end = qint64(y + 1) * image.height / size.height();
@@ -91,15 +95,15 @@ QImage PreviewReduction::reduce(const Image32 &image, int stackMethod, double we
                 const quint64 mean = quint64(double(sum) / double(count) / divisor);
                 return int(std::min<quint64>(255, mean >> shift));
             };
-            reduceBlockRow<quint64>(image, first, end, columns, add, average, line);
+            reduceBlockRow(image, first, end, columns, add, average, sums, line);
         } else {
             const auto top = [shift](quint32 value, qint64) { return int(std::min(255u, value >> shift)); };
+            const auto smallest = [](quint32 a, quint32 b) { return std::min(a, b); };
+            const auto largest = [](quint32 a, quint32 b) { return std::max(a, b); };
             if (stackMethod == Darken)
-                reduceBlockRow<quint32>(image, first, end, columns,
-                                        [](quint32 a, quint32 b) { return std::min(a, b); }, top, line);
+                reduceBlockRow(image, first, end, columns, smallest, top, extremes, line);
             else
-                reduceBlockRow<quint32>(image, first, end, columns,
-                                        [](quint32 a, quint32 b) { return std::max(a, b); }, top, line);
+                reduceBlockRow(image, first, end, columns, largest, top, extremes, line);
         }
     }
     return picture;
@@ -122,9 +126,13 @@ QImage PreviewReduction::afterOperation(const Image32 &accumulator, const ImageU
     return timedReduce(accumulator, weight);
 }
 
-QImage PreviewReduction::afterImage(const Image32 &accumulator, const ImageUpdate &update)
+QImage PreviewReduction::afterImage(const Image32 &accumulator, const ImageUpdate &update, bool last)
 {
     m_previousWeight = update.weightSum;
+    // Images written faster than the budget allows (large frames, one load each) skip a picture now
+    // and then; the run's last image never does.
+    if (!last && m_sinceLast.isValid() && m_sinceLast.nsecsElapsed() < m_lastCostNs * CostShare)
+        return QImage();
     return timedReduce(accumulator, update.weightSum);
 }
 

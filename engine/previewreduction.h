@@ -23,10 +23,12 @@ public:
     explicit PreviewReduction(int stackMethod);
 
     // After operation k of an update has folded in: the picture, or a null image until one is due
-    // (no more often than four times a second, and rarer when a reduction is costly).
+    // (no more often than four times a second, and rarer when a reduction is costly), never after an
+    // image's last operation.
     QImage afterOperation(const Image32 &accumulator, const ImageUpdate &update, int k);
-    // After a destination image has been written: always its picture.
-    QImage afterImage(const Image32 &accumulator, const ImageUpdate &update);
+    // After a destination image has been written: its picture, unless pictures would take more than
+    // a fortieth of the time; always for the last image of the run.
+    QImage afterImage(const Image32 &accumulator, const ImageUpdate &update, bool last);
 
     // An image's samples reduced by the method's rule to 8 bits per channel; weight divides the
     // mean. Its size is the image's, fitted within 640 x 640 (never enlarged).

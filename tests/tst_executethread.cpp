@@ -64,10 +64,11 @@ struct Job
     // Logs "picture <image>/<images>" for each running picture and keeps the pictures.
     void keepPictures()
     {
-        QObject::connect(&thread, &ExecuteThread::previewUpdated, [this](int i, int n, const QImage &picture) {
-            log << QString("picture %1/%2").arg(i).arg(n);
-            pictures << picture;
-        });
+        QObject::connect(&thread, &ExecuteThread::previewUpdated,
+                         [this](int i, int n, const QImage &picture) {
+                             log << QString("picture %1/%2").arg(i).arg(n);
+                             pictures << picture;
+                         });
     }
     QList<QImage> pictures;
 
@@ -384,8 +385,8 @@ private slots:
             const QString ground = method ? "xc:white" : "xc:black", line = method ? "black" : "white";
             for (int k = 0; k < 4; ++k) {
                 sources << path(QString("trail%1.ppm").arg(k));
-                const QString segment = QString("line %1,%2 %3,%4").arg(325 * k).arg(162 * k).arg(325 * k + 325)
-                                            .arg(162 * k + 162);
+                const int x = 325 * k, y = 162 * k;
+                const QString segment = QString("line %1,%2 %3,%4").arg(x).arg(y).arg(x + 325).arg(y + 162);
                 QVERIFY(sandbox->convert({"-size", "1300x700", ground, "+antialias", "-stroke", line, "-draw",
                                           segment, "-depth", "16", sources.last()}));
             }

@@ -191,15 +191,17 @@ class TestMainWindow : public QObject
     // The preview's title, the bar's text (the time left as "m:ss") and the mask of the frame shown.
     QString preview() const
     {
+        const QString bar = get<QProgressBar>("progressBar")->text();
         return get<QGroupBox>("previewGroupBox")->title() + '|'
-               + get<QProgressBar>("progressBar")->text().replace(QRegularExpression("\\d+:\\d\\d"), "m:ss") + '|'
+               + QString(bar).replace(QRegularExpression("\\d+:\\d\\d"), "m:ss") + '|'
                + QString::number(maskOf(get<ThumbnailWidget>("previewWidget")->previewImage()));
     }
     // Clicks the row of a list.
     void clickRow(const char *list, int row) const
     {
         auto *view = get<QListWidget>(list);
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualItemRect(view->item(row)).center());
+        const QPoint at = view->visualItemRect(view->item(row)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     }
     // Begin, then Cancel once the run has started.
     void beginThenCancel()
@@ -404,16 +406,18 @@ private slots:
     // and a new choice of sources shows "Preview" again.
     void runningPreview()
     {
-        QCOMPARE(QStringList({TimeLeft::durationText(5), TimeLeft::durationText(65), TimeLeft::durationText(3599),
-                              TimeLeft::durationText(3900), TimeLeft::durationText(36000)}).join(' '),
-                 "0:05 1:05 59:59 1 h 05 min 10 h 00 min");
+        QStringList durations;
+        for (int seconds : {5, 65, 3599, 3900, 36000})
+            durations << TimeLeft::durationText(seconds);
+        QCOMPARE(durations.join(' '), "0:05 1:05 59:59 1 h 05 min 10 h 00 min");
         const QStringList sources = setUpJob(4, 1, false, "sleep 0.3");
         QStringList seen;
         connect(worker(), &ExecuteThread::operationStarted, window.get(), [&] { seen << preview(); });
         click();
         QVERIFY(waitForRunEnd(1));
         const QString title = "Preview: destination image %1 of 4|";
-        QCOMPARE(seen, QStringList({"Preview|0%|-1", title.arg(1) + "25%|1", title.arg(2) + "50% · about m:ss left|3",
+        QCOMPARE(seen, QStringList({"Preview|0%|-1", title.arg(1) + "25%|1",
+                                    title.arg(2) + "50% · about m:ss left|3",
                                     title.arg(3) + "75% · about m:ss left|7"}));
         QCOMPARE(preview(), title.arg(4) + "100%|15");
         set({{"language", 1}});

@@ -56,9 +56,9 @@ void PreviewState::runStopped()
 
 void PreviewState::retranslate()
 {
-    box->setTitle(shows == Shows::Source ? languageText(5)
-                                         : languageText(53).arg(QString::number(image + 1),
-                                                                QString::number(total)));
+    box->setTitle(shows == Shows::Source
+                      ? languageText(5)
+                      : languageText(53).arg(QString::number(image + 1), QString::number(total)));
 }
 
 void PreviewState::sourceChanged()
