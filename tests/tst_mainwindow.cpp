@@ -454,6 +454,8 @@ private slots:
         QVERIFY(waitForRunEnd(3));
         QTRY_COMPARE(catcher.seen.size(), 1);
         QCOMPARE(preview(), "Preview: destination image 1 of 3|0%|1");
+        choose(QString(), 0, sources); // none of the list current
+        QCOMPARE(preview(), "Preview|0%|-1");
     }
 
     // Slow loads, so that the worker is still busy when Begin follows Cancel, and a job started while a box

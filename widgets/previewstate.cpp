@@ -18,6 +18,8 @@ PreviewState::PreviewState(QGroupBox *box, ThumbnailWidget *preview, QListWidget
     // which changes nothing there, brings it back after a destination image was shown.
     connect(sources, &QListWidget::currentTextChanged, this, &PreviewState::sourceChanged);
     connect(sources, &QListWidget::itemClicked, this, &PreviewState::sourceClicked);
+    // A new choice of sources clears the preview, whatever it shows.
+    connect(sources->model(), &QAbstractItemModel::modelReset, this, &PreviewState::sourcesReplaced);
     connect(destinations, &QListWidget::itemClicked, this, &PreviewState::destinationClicked);
 }
 
@@ -64,6 +66,14 @@ void PreviewState::retranslate()
 void PreviewState::sourceChanged()
 {
     followingRun = false;
+    show(Shows::Source);
+}
+
+void PreviewState::sourcesReplaced()
+{
+    followingRun = false;
+    if (shows != Shows::Source)
+        preview->changeImage(QString());
     show(Shows::Source);
 }
 

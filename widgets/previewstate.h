@@ -36,6 +36,7 @@ private:
     enum class Shows { Source, DestinationFile, Run };
 
     void sourceChanged();
+    void sourcesReplaced();
     void sourceClicked(QListWidgetItem *item);
     void destinationClicked(QListWidgetItem *item);
     void showRunPicture();
