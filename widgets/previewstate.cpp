@@ -61,6 +61,8 @@ void PreviewState::retranslate()
     box->setTitle(shows == Shows::Source
                       ? languageText(5)
                       : languageText(53).arg(QString::number(image + 1), QString::number(total)));
+    // The window's smallest size keeps the longest title shown so far whole.
+    box->setMinimumWidth(qMax(box->minimumWidth(), box->minimumSizeHint().width()));
 }
 
 void PreviewState::sourceChanged()
