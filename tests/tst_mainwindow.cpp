@@ -437,15 +437,16 @@ private slots:
         clickRow("sourceImages", 2);
         QTRY_COMPARE(preview(), "Preview|100%|4");
 
+        // Cancel at the third image's report, the pictures the worker sends after it too late to show.
+        const auto atThird = connect(worker(), &ExecuteThread::operationStarted, window.get(), [&](int image) {
+            if (image == 2)
+                click("cancelButton");
+        });
         click();
-        QTRY_VERIFY_WITH_TIMEOUT(preview().startsWith(title.arg(2)), 20000);
-        click("cancelButton");
-        const QString kept = preview();
-        emit worker()->previewUpdated(3, 4, frame(15));
         QVERIFY(waitForRunEnd(2));
-        const int shown = kept.section('|', 0, 0).section(' ', 3, 3).toInt();
-        QCOMPARE(preview(), kept);
-        QCOMPARE(kept, title.arg(shown) + QString("0%|%1").arg((1 << shown) - 1));
+        disconnect(atThird);
+        emit worker()->previewUpdated(3, 4, frame(15));
+        QCOMPARE(preview(), title.arg(2) + "0%|3");
 
         choose(QString(), 0, {sources[0], sandbox->filePath("gone.png"), sources[2]});
         QCOMPARE(preview(), "Preview|0%|-1");
