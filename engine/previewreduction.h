@@ -27,7 +27,7 @@ public:
     // image's last operation.
     QImage afterOperation(const Image32 &accumulator, const ImageUpdate &update, int k);
     // After a destination image has been written: its picture, unless pictures would take more than
-    // a fortieth of the time; always for the last image of the run.
+    // a sixtieth of the time; always for the last image of the run.
     QImage afterImage(const Image32 &accumulator, const ImageUpdate &update, bool last);
 
     // An image's samples reduced by the method's rule to 8 bits per channel; weight divides the
