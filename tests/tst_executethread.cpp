@@ -350,7 +350,8 @@ private slots:
     void runningPicture()
     {
         makeSources(6);
-        wrapConvert("sleep 0.8"); // slow enough for pictures between operations
+        // One load at a time, slow enough for pictures between operations however many cores run loads.
+        wrapConvert("flock serial sleep 0.6");
         const StackPlan groups = plan(6, 2, 4, 2); // 0 1 2 3, then 2 3 4 5 by subtracting 0 1, adding 4 5
         Job mean(sources, out.mid(0, 2), groups, 2);
         mean.keepPictures();
