@@ -258,8 +258,8 @@ void ExecuteThread::save(const Image32 &image, const QString &path) const
     }
 }
 
-void ExecuteThread::sendPreview(int image, const QImage &preview)
+void ExecuteThread::sendPreview(int image, const QImage &picture)
 {
-    if (!preview.isNull())
-        emit previewUpdated(image, destinationImages.size(), preview);
+    if (!picture.isNull())
+        emit previewUpdated(image, destinationImages.size(), picture);
 }

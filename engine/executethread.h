@@ -62,7 +62,7 @@ private:
     void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);
     // Writes one destination image in the chosen file type.
     void save(const Image32 &image, const QString &path) const;
-    void sendPreview(int image, const QImage &preview);
+    void sendPreview(int image, const QImage &picture);
 
     // What the run is doing, so that any failure names the file concerned: a source being loaded
     // (open) or a destination being written.

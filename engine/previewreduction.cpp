@@ -5,15 +5,6 @@
 #include <algorithm>
 #include <vector>
 
-#if defined(Q_OS_WIN)
-#ifndef NOMINMAX
-#define NOMINMAX // std::min and std::max, not the macros
-#endif
-#include <windows.h>
-#elif defined(Q_OS_UNIX)
-#include <time.h>
-#endif
-
 namespace {
 
 enum StackMethod { Lighten = 0, Darken = 1, Mean = 2 };
@@ -22,26 +13,6 @@ enum StackMethod { Lighten = 0, Darken = 1, Mean = 2 };
 // the first and the last picture, which are always sent, a job of many frames pays under 3 %.
 const qint64 MinimumIntervalNs = 250 * 1000 * 1000;
 const qint64 CostShare = 60;
-
-// The processor time of the calling thread, -1 where there is no such clock. A reduction's cost is
-// taken in it rather than in wall time: on a busy machine, time spent waiting for a core would make
-// the pictures rarer for nothing.
-qint64 threadTimeNs()
-{
-#if defined(Q_OS_WIN)
-    FILETIME creation, exited, kernel, user;
-    if (!GetThreadTimes(GetCurrentThread(), &creation, &exited, &kernel, &user))
-        return -1;
-    const auto ticks = [](const FILETIME &t) { return (qint64(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-    return (ticks(kernel) + ticks(user)) * 100;
-#elif defined(Q_OS_UNIX) && defined(CLOCK_THREAD_CPUTIME_ID)
-    timespec now;
-    return clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now) == 0 ? qint64(now.tv_sec) * 1000000000 + now.tv_nsec
-                                                             : -1;
-#else
-    return -1;
-#endif
-}
 
 // Folds one row of samples into the row of the block, element by element. In blocks of a fixed
 // length, like the combining passes, so that the compiler vectorises it.
@@ -168,12 +139,12 @@ QImage PreviewReduction::afterImage(const Image32 &accumulator, const ImageUpdat
 
 QImage PreviewReduction::timedReduce(const Image32 &accumulator, double weight)
 {
-    QElapsedTimer wall;
-    wall.start();
-    const qint64 before = threadTimeNs();
+    QElapsedTimer cost;
+    cost.start();
     QImage picture = reduce(accumulator, m_stackMethod, weight);
-    const qint64 after = threadTimeNs();
-    m_lastCostNs = before >= 0 && after >= before ? after - before : wall.nsecsElapsed();
+    // Up to 640 x 640 a reduction is a plain copy, too cheap to count; timed, a thread that waited
+    // for a core would make it look costly.
+    m_lastCostNs = accumulator.width > MaxSize || accumulator.height > MaxSize ? cost.nsecsElapsed() : 0;
     m_sinceLast.start();
     return picture;
 }

@@ -438,10 +438,8 @@ private slots:
         QTRY_COMPARE(preview(), "Preview|100%|4");
 
         // Cancel at the third image's report, the pictures the worker sends after it too late to show.
-        const auto atThird = connect(worker(), &ExecuteThread::operationStarted, window.get(), [&](int image) {
-            if (image == 2)
-                click("cancelButton");
-        });
+        const auto atThird = connect(worker(), &ExecuteThread::operationStarted, window.get(),
+                                     [&](int image) { image == 2 ? click("cancelButton") : void(); });
         click();
         QVERIFY(waitForRunEnd(2));
         disconnect(atThird);
