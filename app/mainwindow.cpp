@@ -6,6 +6,7 @@
 #include "executethread.h"
 #include "jobpreflight.h"
 #include "languagetext.h"
+#include "previewstate.h"
 #include "selectimagesbutton.h"
 #include "videoencoder.h"
 
@@ -29,6 +30,8 @@ MainWindow::MainWindow(QWidget *parent)
       dialogTranslator(new DialogTranslator(this))
 {
     ui->setupUi(this);
+    previewState = new PreviewState(ui->previewGroupBox, ui->previewWidget, ui->sourceImages,
+                                    ui->destinationImages, this);
 
     changeLanguage();
 
@@ -51,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(executeThread, &ExecuteThread::operationStarted, this, &MainWindow::updateOperationStatus);
     connect(executeThread, &ExecuteThread::completed, this, &MainWindow::finish);
     connect(executeThread, &ExecuteThread::aborted, this, &MainWindow::abort);
+    connect(executeThread, &ExecuteThread::previewUpdated, previewState, &PreviewState::runPicture);
     // Emitted in the worker thread after run() has returned, so it arrives after every other
     // signal of that run.
     connect(executeThread, &QThread::finished, this, &MainWindow::runEnded);
@@ -238,6 +242,7 @@ void MainWindow::updateOperationStatus(int currentImage, int totalImages, int cu
                                                     QString::number(currentOperation + 1),
                                                     QString::number(totalOperations)));
     ui->cancelButton->setEnabled(true);
+    ui->progressBar->setFormat(timeLeft.progressFormat(currentImage, currentOperation));
     if (totalImages == 1)
         ui->progressBar->setValue(currentOperation * 100 / qMax(1, totalOperations));
     else
@@ -254,6 +259,8 @@ void MainWindow::finish()
     ui->executeButton->setText(languageText(23));
     ui->cancelButton->setEnabled(false);
     ui->progressBar->setValue(100);
+    ui->progressBar->setFormat(QStringLiteral("%p%"));
+    previewState->runCompleted();
     if (ui->openDestinationFolder->isChecked())
         openFolder(destinationFolder);
 }
@@ -327,6 +334,8 @@ bool MainWindow::refuseJob(const StackJob &job)
 void MainWindow::startJob(const StackJob &job)
 {
     executeThread->setJob(job);
+    timeLeft.start(job);
+    previewState->runStarted();
     runState = RunState::Running;
     executeThread->start();
 }
@@ -379,6 +388,8 @@ void MainWindow::resetRunControls(int progress)
     ui->executeButton->setText(languageText(23));
     ui->cancelButton->setEnabled(false);
     ui->progressBar->setValue(progress);
+    ui->progressBar->setFormat(QStringLiteral("%p%"));
+    previewState->runStopped();
 }
 
 void MainWindow::showError(const QString &message)
@@ -401,7 +412,7 @@ void MainWindow::changeLanguage()
     ui->sourceImagesGroupBox->setTitle(languageText(2));
     ui->sourceImagesButton->setText(languageText(3));
     ui->sourceImagesCountLabel->setText(languageText(4));
-    ui->previewGroupBox->setTitle(languageText(5));
+    previewState->retranslate();
     ui->conditionGroupBox->setTitle(languageText(6));
     for (int i = 0; i < 5; ++i)
         ui->condition->setItemText(i, languageText(7 + i));

@@ -4,6 +4,7 @@
 #include "namepattern.h"
 #include "stackjob.h"
 #include "stackplan.h"
+#include "timeleft.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -15,6 +16,7 @@
 class DestinationDialog;
 class DialogTranslator;
 class ExecuteThread;
+class PreviewState;
 class QCloseEvent;
 
 namespace Ui {
@@ -110,6 +112,8 @@ private:
     std::optional<StackJob> pendingJob;
 
     DialogTranslator *dialogTranslator;
+    PreviewState *previewState = nullptr;
+    TimeLeft timeLeft;
 };
 
 #endif

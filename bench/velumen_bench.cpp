@@ -18,6 +18,7 @@
 #include "executethread.h"
 #include "image32.h"
 #include "jobmetadata.h"
+#include "previewreduction.h"
 #include "stackplan.h"
 
 #include <QColor>
@@ -377,6 +378,66 @@ bool compareJob(const QString &title, const QStringList &files, const QString &o
     return true;
 }
 
+// "All images" (one picture a few seconds apart) and "All previous images" (a picture for every image
+// written), "Lighten only", each with the running preview connected and without, in turns (A, B, A, B),
+// medians of each: what reducing the accumulator for the window costs a job.
+bool comparePreview(const QStringList &files, const QString &outputFolder, int rounds)
+{
+    // One reduction on its own, for the share it takes of a job when the machine is too busy for the
+    // jobs' own times to tell a few percent apart.
+    const QStringList size = identifyImage(files.value(0));
+    Image32 accumulator(size.value(0).toInt(), size.value(1).toInt(), 48);
+    for (qint32 i = 0; i < accumulator.sampleCount; ++i)
+        accumulator.samples[i] = quint32(i * 2654435761u) >> 16;
+    QVector<double> reductions;
+    for (int round = 0; round < 7; ++round) {
+        QElapsedTimer timer;
+        timer.start();
+        PreviewReduction::reduce(accumulator, 0);
+        reductions << timer.nsecsElapsed() / 1e9;
+    }
+    out() << "one running picture of " << size.value(0) << " x " << size.value(1) << ": "
+          << median(reductions) * 1000 << " ms (median of 7)" << Qt::endl;
+    for (int condition : {0, 1}) {
+        StackSettings settings;
+        settings.sourceCount = files.size();
+        settings.condition = condition;
+        const StackPlan plan = buildStackPlan(settings);
+        QStringList destinations;
+        for (int i = 0; i < plan.size(); ++i)
+            destinations << QDir(outputFolder).filePath(QStringLiteral("preview%1.jpg").arg(i));
+        QVector<double> with, without;
+        int pictures = 0;
+        out() << (condition ? "All previous images" : "All images")
+              << ", Lighten only, with and without the running preview (load average before " << loadAverage()
+              << ")" << Qt::endl;
+        for (int round = 0; round < 2 * rounds; ++round) {
+            const bool preview = round % 2 == 0;
+            ExecuteThread thread;
+            bool completed = false;
+            QObject::connect(&thread, &ExecuteThread::completed, [&] { completed = true; });
+            if (preview)
+                QObject::connect(&thread, &ExecuteThread::previewUpdated, [&] { ++pictures; });
+            thread.setJob(StackJob{files, destinations, plan, 0, 0, 92});
+            QElapsedTimer timer;
+            timer.start();
+            thread.start();
+            thread.wait();
+            (preview ? with : without) << timer.nsecsElapsed() / 1e9;
+            if (!completed) {
+                out() << "  failed" << Qt::endl;
+                return false;
+            }
+        }
+        out() << "  seconds (median)       " << median(with) << " with, " << median(without)
+              << " without, ratio " << median(with) / median(without) << "; " << pictures / rounds
+              << " pictures a job, " << 100 * pictures / rounds * median(reductions) / median(with)
+              << " % of the job's time" << Qt::endl;
+        out() << "  load average after     " << loadAverage() << Qt::endl;
+    }
+    return true;
+}
+
 int runJob(const QStringList &arguments)
 {
     QTemporaryDir frameFolder;
@@ -403,6 +464,7 @@ int runJob(const QStringList &arguments)
     ok = compareJob(QStringLiteral("All previous images, Lighten only"), files, outputFolder.path(), 1, 0,
                     djpeg, rounds)
         && ok;
+    ok = comparePreview(files, outputFolder.path(), rounds) && ok;
     out() << "largest tool process during the jobs " << toolPeakMemoryMiB() << " MiB" << Qt::endl;
     return ok ? 0 : 1;
 }

@@ -5,11 +5,14 @@
 #include "jobmetadata.h"
 #include "jobpreflight.h"
 #include "loadqueue.h"
+#include "previewreduction.h"
 #include "samplefold.h"
 #include "sourceload.h"
 #include "systemmemory.h"
 #include "videoencoder.h"
 
+#include <QImage>
+#include <QMetaMethod>
 #include <QMetaType>
 #include <QSet>
 
@@ -137,6 +140,8 @@ void ExecuteThread::run()
             resolvedSources.insert(JobPreflight::resolvedPath(source));
         LoadQueue loads(loadRequests(updates), loadsAhead(*accumulator), &stopFlag);
         video = startVideo(*accumulator);
+        preview.reset(isSignalConnected(QMetaMethod::fromSignal(&ExecuteThread::previewUpdated))
+                          ? new PreviewReduction(stackMethod) : nullptr);
         for (int i = 0; i < updates.size(); ++i) {
             // A cancel still lets the image under way be written; a stop ends the run at once.
             if (!updateImage(i, updates.at(i), *accumulator, loads) || stopFlag.load()) {
@@ -145,6 +150,8 @@ void ExecuteThread::run()
                 return;
             }
             saveImage(i, updates.at(i), *accumulator);
+            if (preview)
+                sendPreview(i, preview->afterImage(*accumulator, updates.at(i), i + 1 == updates.size()));
         }
         endVideo();
         emit completed();
@@ -230,6 +237,8 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
         activityOpen = true;
         activityFile = sourceImages.value(operation.source);
         loads.take()->foldInto(accumulator, operation.fold);
+        if (preview)
+            sendPreview(image, preview->afterOperation(accumulator, update, k));
     }
     return true;
 }
@@ -313,4 +322,10 @@ void ExecuteThread::save(const Image32 &image, const QString &path, const Destin
     // The 16-bit writer keeps no 8-bit copy: the film's frame is narrowed on its own.
     if (frame && frame->isNull())
         *frame = image.narrowed8();
+}
+
+void ExecuteThread::sendPreview(int image, const QImage &picture)
+{
+    if (!picture.isNull())
+        emit previewUpdated(image, destinationImages.size(), picture);
 }

@@ -18,6 +18,7 @@
 class DestinationMetadata;
 class Image32;
 class JobMetadata;
+class PreviewReduction;
 class QImage;
 struct ImageUpdate;
 class VideoEncoder;
@@ -54,6 +55,9 @@ signals:
     void operationStarted(int currentImage, int totalImages, int currentOperation, int totalOperations);
     void completed();
     void aborted(bool open, const QString &filename);
+    // The destination image being made, reduced to fit 640 x 640: after operations now and then,
+    // and once the image is written (the last image always). Reduced only while something listens.
+    void previewUpdated(int currentImage, int totalImages, const QImage &preview);
 
 protected:
     void run() override;
@@ -69,6 +73,7 @@ private:
               QImage *frame = nullptr) const;
     std::unique_ptr<VideoEncoder> startVideo(const Image32 &accumulator);
     void endVideo();
+    void sendPreview(int image, const QImage &picture);
 
     // What the run is doing, so that any failure names the file concerned: a source being loaded
     // (open) or a destination being written.
@@ -76,6 +81,8 @@ private:
     QString activityFile;
     // The job's sources as resolved paths, which no destination may name.
     QSet<QString> resolvedSources;
+    // The running picture, while anything listens for it.
+    std::unique_ptr<PreviewReduction> preview;
 
     std::atomic_bool cancelFlag{false};
     std::atomic_bool stopFlag{false};

@@ -3,6 +3,9 @@
 // front end, which must write the worker's own bytes, refuse bad input and stop at a signal.
 
 #include "executethread.h"
+#include "image32.h"
+#include "imageupdate.h"
+#include "previewreduction.h"
 #include "stackjob.h"
 #include "testtools.h"
 
@@ -57,6 +60,17 @@ struct Job
         });
         thread.setJob(job);
     }
+
+    // Logs "picture <image>/<images>" for each running picture and keeps the pictures.
+    void keepPictures()
+    {
+        QObject::connect(&thread, &ExecuteThread::previewUpdated,
+                         [this](int i, int n, const QImage &picture) {
+                             log << QString("picture %1/%2").arg(i).arg(n);
+                             pictures << picture;
+                         });
+    }
+    QList<QImage> pictures;
 
     QStringList run()
     {
@@ -327,6 +341,87 @@ private slots:
                 QVERIFY2(qAbs(actual[s] - expectedSample(stackPlan[i], method, s)) <= tolerance,
                          qPrintable(QString("image %1 sample %2: %3").arg(i).arg(s).arg(actual[s])));
         }
+    }
+
+    // The running picture. Under "Mean" it divides by the weights folded so far, through an update that
+    // subtracts and adds too. A one-pixel trail grows in it and keeps its full value in every column of the
+    // block reduction (a dark line under "Darken only"), and the last picture is the written image reduced.
+    // Many fast operations send a few pictures only, the written image's always.
+    void runningPicture()
+    {
+        makeSources(6);
+        // One load at a time, slow enough for pictures between operations however many cores run loads.
+        wrapConvert("flock serial sleep 0.6");
+        const StackPlan groups = plan(6, 2, 4, 2); // 0 1 2 3, then 2 3 4 5 by subtracting 0 1, adding 4 5
+        Job mean(sources, out.mid(0, 2), groups, 2);
+        mean.keepPictures();
+        QCOMPARE(mean.run().last(), QString("completed"));
+        const QVector<ImageUpdate> updates = ImageUpdate::planned(groups, 2, 2);
+        QSet<QPair<int, double>> folded;
+        int picture = 0, partial = 0;
+        for (const QString &entry : qAsConst(mean.log)) {
+            if (entry.startsWith("picture")) {
+                partial += folded.size() == 3;
+                for (int s = 0; s < SampleCount; ++s) {
+                    const QRgb pixel = mean.pictures[picture].pixel(s / 3 % Width, s / 3 / Width);
+                    QCOMPARE((QList<int>{qRed(pixel), qGreen(pixel), qBlue(pixel)}[s % 3]),
+                             expectedSample(folded, 2, s) >> 8);
+                }
+                ++picture;
+            } else if (entry != "completed") {
+                const QStringList at = entry.split(QRegularExpression("[ /]")); // image, images, k, total
+                const ImageUpdate::Operation &operation = updates[at[0].toInt()].operations[at[2].toInt()];
+                if (operation.fold == SampleFold::Subtract)
+                    folded.remove({operation.source, operation.weight});
+                else
+                    folded.insert({operation.source, operation.weight});
+            }
+        }
+        QVERIFY2(partial >= 1 && mean.log.count("picture 1/2") >= 2, qPrintable(mean.log.join(", ")));
+
+        sandbox->removeTools();
+        const QStringList tiny = sources;
+        for (int method : {0, 1}) {
+            sources.clear();
+            const QString ground = method ? "xc:white" : "xc:black", line = method ? "black" : "white";
+            for (int k = 0; k < 4; ++k) {
+                sources << path(QString("trail%1.ppm").arg(k));
+                const int x = 325 * k, y = 162 * k;
+                const QString segment = QString("line %1,%2 %3,%4").arg(x).arg(y).arg(x + 325).arg(y + 162);
+                QVERIFY(sandbox->convert({"-size", "1300x700", ground, "+antialias", "-stroke", line, "-draw",
+                                          segment, "-depth", "16", sources.last()}));
+            }
+            Job trail(sources, {out[0]}, plan(4, 0), method);
+            trail.keepPictures();
+            QCOMPARE(trail.run().last(), QString("completed"));
+            // Columns that hold the line's own value, at most two pixels high.
+            const auto lineColumns = [&](const QImage &picture) {
+                int columns = 0;
+                for (int x = 0; x < picture.width(); ++x) {
+                    int count = 0;
+                    for (int y = 0; y < picture.height(); ++y)
+                        count += picture.pixel(x, y) == (method ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+                    columns += count >= 1 && count <= 2;
+                }
+                return columns;
+            };
+            QCOMPARE(trail.pictures.last().size(), QSize(640, 344));
+            QVERIFY2(trail.pictures.size() >= 2 && lineColumns(trail.pictures.first()) < 200,
+                     qPrintable(trail.log.join(", ")));
+            QCOMPARE(lineColumns(trail.pictures.last()), 640);
+            QCOMPARE(trail.pictures.last(), PreviewReduction::reduce(Image32(out[0], QString(), 48), method));
+        }
+
+        QStringList many;
+        for (int k = 0; k < 10; ++k)
+            many << tiny;
+        Job fast(many, {out[0]}, plan(many.size(), 0));
+        fast.keepPictures();
+        QElapsedTimer timer;
+        timer.start();
+        const QStringList log = fast.run();
+        QVERIFY2(fast.pictures.size() <= 2 + timer.elapsed() / 250, qPrintable(log.join(", ")));
+        QCOMPARE(log.mid(log.size() - 2), QStringList({"picture 0/1", "completed"}));
     }
 
     // A faded mean divides by the sum of the weights, whose last bit depends on the order of adding: the

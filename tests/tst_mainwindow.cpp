@@ -10,6 +10,8 @@
 #include "selectimagesbutton.h"
 #include "sourcefiles.h"
 #include "testtools.h"
+#include "thumbnailwidget.h"
+#include "timeleft.h"
 #include "widgettesthelpers.h"
 
 #include <QtTest>
@@ -90,6 +92,17 @@ struct BoxCatcher : QObject
 };
 
 const char Idle[] = "Begin|1|0|0";
+
+// The mask of the frame a 16 x 16 picture shows (the white pixels on its diagonal), -1 for none.
+int maskOf(const QImage &picture)
+{
+    if (picture.size() != QSize(16, 16))
+        return -1;
+    int mask = 0;
+    for (int k = 0; k < 16; ++k)
+        mask |= picture.pixel(k, k) == qRgb(255, 255, 255) ? 1 << k : 0;
+    return mask;
+}
 
 } // namespace
 
@@ -174,6 +187,21 @@ class TestMainWindow : public QObject
         const bool ended = QTest::qWaitFor([&] { return finished->count() >= runs; }, 60000);
         QTest::qWait(50);
         return ended && finished->count() == runs && !worker()->isRunning();
+    }
+    // The preview's title, the bar's text (the time left as "m:ss") and the mask of the frame shown.
+    QString preview() const
+    {
+        const QString bar = get<QProgressBar>("progressBar")->text();
+        return get<QGroupBox>("previewGroupBox")->title() + '|'
+               + QString(bar).replace(QRegularExpression("\\d+:\\d\\d"), "m:ss") + '|'
+               + QString::number(maskOf(get<ThumbnailWidget>("previewWidget")->previewImage()));
+    }
+    // Clicks the row of a list.
+    void clickRow(const char *list, int row) const
+    {
+        auto *view = get<QListWidget>(list);
+        const QPoint at = view->visualItemRect(view->item(row)).center();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
     }
     // Begin, then Cancel once the run has started.
     void beginThenCancel()
@@ -371,6 +399,64 @@ private slots:
         QCOMPARE(reports + QStringList(controls()), expected << "Rozpocznij|1|0|100");
         QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(sandbox->filePath("later"))});
         QVERIFY(sameFrames({63}) && !QFileInfo::exists("later"));
+    }
+
+    // The preview during and after runs: each report finds the last image written, titled with its number,
+    // and from the third operation on the bar's time left; after completion the last image, its title
+    // following the language. A click on a written destination shows that file, one on a source the
+    // source. Cancel and a failed load keep the last picture and its title, later pictures change nothing,
+    // and a new choice of sources shows "Preview" again.
+    void runningPreview()
+    {
+        QStringList durations;
+        for (int seconds : {5, 65, 3599, 3900, 36000})
+            durations << TimeLeft::durationText(seconds);
+        QCOMPARE(durations.join(' '), "0:05 1:05 59:59 1 h 05 min 10 h 00 min");
+        const QStringList sources = setUpJob(4, 1, false, "sleep 0.3");
+        QStringList seen;
+        connect(worker(), &ExecuteThread::operationStarted, window.get(), [&] { seen << preview(); });
+        click();
+        QVERIFY(waitForRunEnd(1));
+        const QString title = "Preview: destination image %1 of 4|";
+        QCOMPARE(seen, QStringList({"Preview|0%|-1", title.arg(1) + "25%|1",
+                                    title.arg(2) + "50% · about m:ss left|3",
+                                    title.arg(3) + "75% · about m:ss left|7"}));
+        QCOMPARE(preview(), title.arg(4) + "100%|15");
+        set({{"language", 1}});
+        QCOMPARE(preview(), "Podgląd: obraz docelowy 4 z 4|100%|15");
+        QCOMPARE(TimeLeft::durationText(3900), "1 godz. 05 min");
+        set({{"language", 0}});
+        clickRow("destinationImages", 1);
+        QTRY_COMPARE(preview(), title.arg(2) + "100%|3");
+        clickRow("sourceImages", 2);
+        QTRY_COMPARE(preview(), "Preview|100%|4");
+        set({{"language", 1}});
+        QCOMPARE(preview(), "Podgląd|100%|4");
+        set({{"language", 0}});
+        // The source clicked again, while current, after a destination.
+        clickRow("destinationImages", 3);
+        QTRY_COMPARE(preview(), title.arg(4) + "100%|15");
+        clickRow("sourceImages", 2);
+        QTRY_COMPARE(preview(), "Preview|100%|4");
+
+        // Cancel at the third image's report, the pictures the worker sends after it too late to show.
+        const auto atThird = connect(worker(), &ExecuteThread::operationStarted, window.get(),
+                                     [&](int image) { image == 2 ? click("cancelButton") : void(); });
+        click();
+        QVERIFY(waitForRunEnd(2));
+        disconnect(atThird);
+        emit worker()->previewUpdated(3, 4, frame(15));
+        QCOMPARE(preview(), title.arg(2) + "0%|3");
+
+        choose(QString(), 0, {sources[0], sandbox->filePath("gone.png"), sources[2]});
+        QCOMPARE(preview(), "Preview|0%|-1");
+        BoxCatcher catcher;
+        click();
+        QVERIFY(waitForRunEnd(3));
+        QTRY_COMPARE(catcher.seen.size(), 1);
+        QCOMPARE(preview(), "Preview: destination image 1 of 3|0%|1");
+        choose(QString(), 0, sources); // none of the list current
+        QCOMPARE(preview(), "Preview|0%|-1");
     }
 
     // Slow loads, so that the worker is still busy when Begin follows Cancel, and a job started while a box

@@ -64,8 +64,9 @@ const QList<QStringList> languageTexts = {
                        "directory exists.<br>Check your permissions."), // 51
         QStringLiteral("A destination file is one of the source images:<br><b>%1</b><br><br>Choose another "
                        "destination folder or name format."), // 52
-        // 53 to 55 belong to the live preview, which is merged before these.
-        QString(), QString(), QString(), // 53, 54, 55
+        QStringLiteral("Preview: destination image %1 of %2"), // 53
+        QStringLiteral("%1% · about %2 left"), // 54
+        QStringLiteral("%1 h %2 min"), // 55
         QStringLiteral("Also make a video (MP4)"), // 56
         QStringLiteral("Frames per second"), // 57
         QStringLiteral("The video is made in the destination folder, named after the name format without its "
@@ -136,7 +137,9 @@ const QList<QStringList> languageTexts = {
                        "docelowy istnieje.<br>Sprawdź swoje uprawnienia."), // 51
         QStringLiteral("Plik docelowy jest jednym z obrazów źródłowych:<br><b>%1</b><br><br>Wybierz inny "
                        "folder docelowy lub format nazwy."), // 52
-        QString(), QString(), QString(), // 53, 54, 55
+        QStringLiteral("Podgląd: obraz docelowy %1 z %2"), // 53
+        QStringLiteral("%1% · zostało około %2"), // 54
+        QStringLiteral("%1 godz. %2 min"), // 55
         QStringLiteral("Utwórz także film (MP4)"), // 56
         QStringLiteral("Klatek na sekundę"), // 57
         QStringLiteral("Film powstaje w folderze docelowym, a jego nazwa to format nazwy bez ciągów znaków * "

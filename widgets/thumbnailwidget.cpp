@@ -53,6 +53,18 @@ void ThumbnailWidget::changeImage(const QString &path)
     update();
 }
 
+void ThumbnailWidget::showImage(const QImage &picture)
+{
+    ++requestCount;
+    wantedPath.clear();
+    loading = false;
+    imageChosen = true;
+    const QSize bounds(MaxPreviewSize, MaxPreviewSize);
+    image = picture.width() > MaxPreviewSize || picture.height() > MaxPreviewSize
+                ? picture.scaled(bounds, Qt::KeepAspectRatio, Qt::SmoothTransformation) : picture;
+    update();
+}
+
 void ThumbnailWidget::startDecode()
 {
     decodingRequest = requestCount;

@@ -26,6 +26,9 @@ public:
 
 public slots:
     void changeImage(const QString &path);
+    // Shows a picture made elsewhere (fitted as a decoded file is); a decode still running for an
+    // earlier path is dropped.
+    void showImage(const QImage &picture);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
