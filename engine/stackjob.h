@@ -18,7 +18,7 @@ struct StackJob
     int stackMethod = 0;    // 0 lighten, 1 darken, 2 mean
     int format = 0;         // 0 JPEG, 1 PNG, 2 TIFF, 3 16-bit TIFF
     int compression = 92;   // JPEG quality
-    QString condition;      // the condition and fade in English, for the destinations' metadata
+    QString condition{};    // the condition and fade in English, for the destinations' metadata
     // The film of every destination image, when videoFile is not empty: its frame rate, and the
     // bound its size is fitted within (an empty size keeps the images' own).
     QString videoFile{};
