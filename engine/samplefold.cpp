@@ -36,7 +36,63 @@ void foldSpan(quint32 *target, const uchar *bytes, qint64 count, SampleFold::Ope
     }
 }
 
+// One row of a frame through the table, for a chosen operation and component count.
+template <int Components, typename Op>
+void foldFrameRow(quint32 *__restrict target, const uchar *__restrict frame, qint64 pixels,
+                  const quint16 *__restrict table, Op op)
+{
+    for (qint64 x = 0; x < pixels; ++x) {
+        for (int c = 0; c < 3; ++c)
+            target[3 * x + c] = op(target[3 * x + c], quint32(table[frame[Components * x + c % Components]]));
+    }
+}
+
+template <int Components>
+void foldFrameRow(quint32 *target, const uchar *frame, qint64 pixels, const quint16 *table,
+                  SampleFold::Operation operation)
+{
+    switch (operation) {
+    case SampleFold::Store:
+        foldFrameRow<Components>(target, frame, pixels, table, [](quint32, quint32 b) { return b; });
+        break;
+    case SampleFold::Lighten:
+        foldFrameRow<Components>(target, frame, pixels, table,
+                                 [](quint32 a, quint32 b) { return a > b ? a : b; });
+        break;
+    case SampleFold::Darken:
+        foldFrameRow<Components>(target, frame, pixels, table,
+                                 [](quint32 a, quint32 b) { return a < b ? a : b; });
+        break;
+    case SampleFold::Add:
+        foldFrameRow<Components>(target, frame, pixels, table, [](quint32 a, quint32 b) { return a + b; });
+        break;
+    case SampleFold::Subtract:
+        foldFrameRow<Components>(target, frame, pixels, table, [](quint32 a, quint32 b) { return a - b; });
+        break;
+    }
+}
+
 } // namespace
+
+void SampleFold::foldFrame(Image32 &target, const uchar *frame, qint32 width, qint32 height, int components,
+                           const quint16 *table, Operation operation)
+{
+    if (target.channels != 3 || (components != 1 && components != 3))
+        return;
+    const qint64 pixels = std::min(target.width, width);
+    const qint32 rows = std::min(target.height, height);
+    // The same shape folds as one long row.
+    const bool whole = width == target.width;
+    for (qint32 y = 0; y < (whole ? 1 : rows); ++y) {
+        quint32 *row = target.samples + qint64(y) * target.width * 3;
+        const uchar *source = frame + qint64(y) * width * components;
+        const qint64 count = whole ? pixels * rows : pixels;
+        if (components == 1)
+            foldFrameRow<1>(row, source, count, table, operation);
+        else
+            foldFrameRow<3>(row, source, count, table, operation);
+    }
+}
 
 SampleFold::SampleFold(Image32 &target, qint32 streamWidth, qint32 streamHeight, Operation operation)
     : m_target(target.samples),
