@@ -67,14 +67,14 @@ void DecodeScheduler::work()
         lock.unlock();
         bool ok = false;
         try {
-            frame.samples.resize(size_t(frame.header.width) * size_t(frame.header.height)
-                                 * size_t(frame.header.components));
-            ok = JpegDecoder::decode(file, frame.header, frame.samples.data(), m_stop, &m_drop);
+            frame.samples.reset(new uchar[size_t(frame.header.width) * size_t(frame.header.height)
+                                          * size_t(frame.header.components)]);
+            ok = JpegDecoder::decode(file, frame.header, frame.samples.get(), m_stop, &m_drop);
         } catch (const std::bad_alloc &) {
             // No room for the frame: the tools load it, within their own means.
         }
         if (!ok)
-            std::vector<uchar>().swap(frame.samples);
+            frame.samples.reset();
         ++decodesFinished;
         lock.lock();
         m_states[size_t(d)] = ok ? Done : Failed;
@@ -103,7 +103,7 @@ void DecodeScheduler::release(int operation)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_states[size_t(d)] != Done)
         return;
-    std::vector<uchar>().swap(m_frames[size_t(d)].samples);
+    m_frames[size_t(d)].samples.reset();
     m_states[size_t(d)] = Released;
     --m_held;
     m_changed.notify_all();

@@ -25,7 +25,8 @@ public:
     struct Frame
     {
         JpegDecoder::Header header;
-        std::vector<uchar> samples;
+        // Left uninitialised: pages a decode that fails early never reaches are never taken.
+        std::unique_ptr<uchar[]> samples;
     };
 
     // Files and headers by source index, as the plan names them. Starts at once. A frame of source 0

@@ -77,7 +77,7 @@ void SourceFeed::foldNext(Image32 &image, SampleFold::Operation operation)
         quint16 table[256];
         for (int v = 0; v < 256; ++v)
             table[v] = weight.at(uchar(v));
-        SampleFold::foldFrame(image, frame->samples.data(), frame->header.width, frame->header.height,
+        SampleFold::foldFrame(image, frame->samples.get(), frame->header.width, frame->header.height,
                               frame->header.components, table, operation);
         m_frames->release(frameIndex);
         return;
@@ -101,8 +101,8 @@ QStringList SourceFeed::identifyFirst(const QString &fileName, bool inProcess, c
         if (header.plain && samples > MaxSampleCount)
             return header.identifyFields;
         if (header.plain && frameBytes(header) * 8 < SystemMemory::available()) {
-            decoded->samples.resize(size_t(frameBytes(header)));
-            if (JpegDecoder::decode(fileName, header, decoded->samples.data(), stop)) {
+            decoded->samples.reset(new uchar[size_t(frameBytes(header))]);
+            if (JpegDecoder::decode(fileName, header, decoded->samples.get(), stop)) {
                 *frame = std::move(decoded);
                 return header.identifyFields;
             }
