@@ -6,6 +6,7 @@ packages=(
     g++ cmake make
     qtbase5-dev qt5-image-formats-plugins
     imagemagick libtiff-tools
+    libjpeg62-turbo-dev libjpeg-turbo-progs exiv2
     desktop-file-utils appstream qttranslations5-l10n
 )
 
