@@ -65,17 +65,7 @@ void DecodeScheduler::work()
         frame.header = m_headers.at(source);
         const QString file = m_files.at(source);
         lock.unlock();
-        bool ok = false;
-        try {
-            frame.samples.reset(new uchar[size_t(frame.header.width) * size_t(frame.header.height)
-                                          * size_t(frame.header.components)]);
-            ok = JpegDecoder::decode(file, frame.header, frame.samples.get(), m_stop, &m_drop);
-        } catch (const std::bad_alloc &) {
-            // No room for the frame: the tools load it, within their own means.
-        }
-        if (!ok)
-            frame.samples.reset();
-        ++decodesFinished;
+        const bool ok = decode(file, frame, m_stop, &m_drop);
         lock.lock();
         m_states[size_t(d)] = ok ? Done : Failed;
         if (!ok)
@@ -119,6 +109,23 @@ int DecodeScheduler::mostHeld() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_mostHeld;
+}
+
+bool DecodeScheduler::decode(const QString &fileName, Frame &frame, const std::atomic_bool *stop,
+                             const std::atomic_bool *drop)
+{
+    bool ok = false;
+    try {
+        frame.samples.reset(new uchar[size_t(frame.header.width) * size_t(frame.header.height)
+                                      * size_t(frame.header.components)]);
+        ok = JpegDecoder::decode(fileName, frame.header, frame.samples.get(), stop, drop);
+    } catch (const std::bad_alloc &) {
+        // No room for the frame: the tools load it, within their own means.
+    }
+    if (!ok)
+        frame.samples.reset();
+    ++decodesFinished;
+    return ok;
 }
 
 int DecodeScheduler::decodeCount()

@@ -48,6 +48,9 @@ public:
     // Frames held now and at most so far (for the benchmark and the tests).
     int held() const;
     int mostHeld() const;
+    // Decodes a frame of the header's size in full; counted. False as JpegDecoder::decode says.
+    static bool decode(const QString &fileName, Frame &frame, const std::atomic_bool *stop,
+                       const std::atomic_bool *drop = nullptr);
     // Decodes finished in this process, successful or not.
     static int decodeCount();
 

@@ -101,8 +101,7 @@ QStringList SourceFeed::identifyFirst(const QString &fileName, bool inProcess, c
         if (header.plain && samples > MaxSampleCount)
             return header.identifyFields;
         if (header.plain && frameBytes(header) * 8 < SystemMemory::available()) {
-            decoded->samples.reset(new uchar[size_t(frameBytes(header))]);
-            if (JpegDecoder::decode(fileName, header, decoded->samples.get(), stop)) {
+            if (DecodeScheduler::decode(fileName, *decoded, stop)) {
                 *frame = std::move(decoded);
                 return header.identifyFields;
             }

@@ -202,10 +202,16 @@ private slots:
             for (const ImageUpdate::Operation &operation : update.operations)
                 operations << operation.source;
         }
-        // 0-4 | 1-5 | 2-6 | 3-7: room for 2 keeps 3 and 4 throughout, and 1 or 2 for one image more.
-        for (const auto &[room, decodes] : QList<QPair<int, int>>{{0, 20}, {1, 15}, {2, 12}, {4, 8}, {9, 8}}) {
+        // 0-4 | 1-5 | 2-6 | 3-7: every operation decodes without room, every source once with room for
+        // 4, and each frame of room in between saves decodes.
+        int previous = 21;
+        for (int room : {0, 1, 2, 3, 4, 9}) {
             const FramePlan plan(operations, room);
-            QCOMPARE(plan.decodes().size(), decodes);
+            const int decodes = plan.decodes().size();
+            QVERIFY2((decodes < previous || decodes == 8) && decodes >= 8 && (room > 0 || decodes == 20)
+                         && (room < 4 || decodes == 8),
+                     qPrintable(QString("%1 decodes with room for %2").arg(decodes).arg(room)));
+            previous = decodes;
             QVERIFY(plan.mostKept() <= qMin(room, 4));
             for (int k = 0; k < operations.size(); ++k) {
                 const FramePlan::Decode &decode = plan.decodes().at(plan.decodeOf().at(k));
@@ -235,7 +241,8 @@ private slots:
         for (int k = 0; k < 6; ++k)
             sources << makeJpeg(QString("s%1.jpg").arg(k), "1200x900", {});
         sources.insert(3, path("s.ppm"));
-        QVERIFY(sandbox->convert({sources[0], sources[3]}));
+        // A slow load through the tools, run ahead of its operations.
+        QVERIFY(sandbox->convert({"-size", "3000x2000", "xc:gray", sources[3]}));
         qputenv("MAGICK_AREA_LIMIT", "1MP");
         for (const QString how : {"cancel here", "stop here", "cancel tools", "stop tools"}) {
             if (how.endsWith("tools"))
@@ -248,7 +255,7 @@ private slots:
                 // The load ahead holds its pixel cache in a file.
                 QTRY_VERIFY_WITH_TIMEOUT(job.started == 1 && !QDir(path("tmp")).isEmpty(), 30000);
             } else {
-                QTRY_VERIFY_WITH_TIMEOUT(job.started == 6, 30000);
+                QTRY_VERIFY_WITH_TIMEOUT(job.started >= 6, 30000);
             }
             const QDeadlineTimer deadline(how.startsWith("stop") ? 1000 : 30000);
             how.startsWith("stop") ? job.thread.stop() : job.thread.cancel();
