@@ -513,6 +513,15 @@ QStringList makeStarFrames(const QString &folder, const QString &name, int count
     const QString size = QStringLiteral("%1x%2").arg(width).arg(height);
     const QString base = QDir(folder).filePath(name + QStringLiteral("-base.miff"));
     QStringList files;
+    // Frames larger than the base are made from it: Debian's pixel limits refuse the composite there.
+    const QString smaller = QDir(folder).filePath(QStringLiteral("18mp-base.miff"));
+    if (!QFileInfo::exists(base) && width * height > 5184 * 3456 && QFileInfo::exists(smaller)) {
+        if (QProcess::execute(convert, {smaller, QStringLiteral("-resize"), size + QLatin1Char('!'),
+                                        QStringLiteral("-attenuate"), QStringLiteral("0.3"),
+                                        QStringLiteral("+noise"), QStringLiteral("Gaussian"), base})
+            != 0)
+            return files;
+    }
     if (!QFileInfo::exists(base)) {
         const QStringList arguments =
             QStringLiteral("-size %1 gradient:#02040b-#0d1a33 -seed 5 -attenuate 0.3 +noise Gaussian "

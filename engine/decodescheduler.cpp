@@ -85,6 +85,13 @@ const DecodeScheduler::Frame *DecodeScheduler::frame(int operation)
     return m_states[size_t(d)] == Done ? &m_frames[size_t(d)] : nullptr;
 }
 
+bool DecodeScheduler::ready(int operation) const
+{
+    const int d = m_decodeOf.value(operation, -1);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return d < 0 || stopping() || (m_states[size_t(d)] != Waiting && m_states[size_t(d)] != Running);
+}
+
 void DecodeScheduler::release(int operation)
 {
     const int d = m_decodeOf.value(operation, -1);

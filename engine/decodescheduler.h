@@ -42,6 +42,8 @@ public:
     // Waits for the frame of an operation. Null when its decode failed or the run stops: the
     // operation then loads through the tools.
     const Frame *frame(int operation);
+    // True when frame() would not wait.
+    bool ready(int operation) const;
     // After the operation has folded its frame: a frame past its last use is freed.
     void release(int operation);
 

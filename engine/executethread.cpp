@@ -205,6 +205,7 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
         activityFile = sourceImages.value(operation.source);
         feed.foldNext(accumulator, operation.fold);
     }
+    feed.flush(accumulator);
     return true;
 }
 

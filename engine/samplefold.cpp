@@ -36,14 +36,21 @@ void foldSpan(quint32 *target, const uchar *bytes, qint64 count, SampleFold::Ope
     }
 }
 
-// One row of a frame through the table, for a chosen operation and component count.
+// One row of a frame through the table, for a chosen operation: a colour row sample by sample, a gray
+// row with each value for all three channels.
 template <int Components, typename Op>
 void foldFrameRow(quint32 *__restrict target, const uchar *__restrict frame, qint64 pixels,
                   const quint16 *__restrict table, Op op)
 {
+    if (Components == 3) {
+        for (qint64 i = 0; i < 3 * pixels; ++i)
+            target[i] = op(target[i], quint32(table[frame[i]]));
+        return;
+    }
     for (qint64 x = 0; x < pixels; ++x) {
+        const quint32 value = table[frame[x]];
         for (int c = 0; c < 3; ++c)
-            target[3 * x + c] = op(target[3 * x + c], quint32(table[frame[Components * x + c % Components]]));
+            target[3 * x + c] = op(target[3 * x + c], value);
     }
 }
 
@@ -74,23 +81,25 @@ void foldFrameRow(quint32 *target, const uchar *frame, qint64 pixels, const quin
 
 } // namespace
 
-void SampleFold::foldFrame(Image32 &target, const uchar *frame, qint32 width, qint32 height, int components,
-                           const quint16 *table, Operation operation)
+void SampleFold::foldFrames(Image32 &target, const Frame *frames, int count)
 {
-    if (target.channels != 3 || (components != 1 && components != 3))
+    if (target.channels != 3)
         return;
-    const qint64 pixels = std::min(target.width, width);
-    const qint32 rows = std::min(target.height, height);
-    // The same shape folds as one long row.
-    const bool whole = width == target.width;
-    for (qint32 y = 0; y < (whole ? 1 : rows); ++y) {
+    // Row by row, every frame in turn: the image's row stays in the cache while the frames pass over it,
+    // where frame by frame the whole image would stream through memory once for each.
+    for (qint32 y = 0; y < target.height; ++y) {
         quint32 *row = target.samples + qint64(y) * target.width * 3;
-        const uchar *source = frame + qint64(y) * width * components;
-        const qint64 count = whole ? pixels * rows : pixels;
-        if (components == 1)
-            foldFrameRow<1>(row, source, count, table, operation);
-        else
-            foldFrameRow<3>(row, source, count, table, operation);
+        for (int f = 0; f < count; ++f) {
+            const Frame &frame = frames[f];
+            if (y >= frame.height)
+                continue;
+            const qint64 pixels = std::min(target.width, frame.width);
+            const uchar *source = frame.samples + qint64(y) * frame.width * frame.components;
+            if (frame.components == 1)
+                foldFrameRow<1>(row, source, pixels, frame.table, frame.operation);
+            else if (frame.components == 3)
+                foldFrameRow<3>(row, source, pixels, frame.table, frame.operation);
+        }
     }
 }
 

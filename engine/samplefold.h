@@ -20,11 +20,20 @@ public:
     // True once every sample of the stream has arrived.
     bool complete() const { return m_filled == m_total; }
 
-    // Folds a decoded 8-bit frame (one or three components, rows unpadded) into a three-channel
-    // image, each value through the table of the 16-bit sample it stands for; a gray frame gives
-    // the same value to every channel. A frame of another size meets the image at the top-left corner.
-    static void foldFrame(Image32 &target, const uchar *frame, qint32 width, qint32 height, int components,
-                          const quint16 *table, Operation operation);
+    // A decoded 8-bit frame (one or three components, rows unpadded) and how it folds: each value
+    // through the table of the 16-bit sample it stands for, a gray value into every channel.
+    struct Frame
+    {
+        const uchar *samples;
+        qint32 width;
+        qint32 height;
+        int components;
+        const quint16 *table;
+        Operation operation;
+    };
+    // Folds frames into a three-channel image in their order; a frame of another size meets the
+    // image at the top-left corner.
+    static void foldFrames(Image32 &target, const Frame *frames, int count);
 
 private:
     void foldSamples(const uchar *bytes, qint64 count);

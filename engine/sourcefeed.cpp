@@ -8,6 +8,8 @@
 namespace {
 
 const qint64 MaxSampleCount = Q_INT64_C(0x7FFFFFFF);
+// Frames folded in one pass at most: a sliding group's, or a whole image of a short one.
+const size_t MaxPending = 8;
 
 } // namespace
 
@@ -36,6 +38,8 @@ SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &reque
             toolLoads.append({file, options(request.weight)});
         }
     }
+    // Reserved, so that the tables the pending frames point to never move.
+    m_pending.reserve(MaxPending);
     m_loads.reset(new LoadQueue(toolLoads, bounds.toolLoadsAhead, stop));
     if (frameSources.isEmpty())
         return;
@@ -66,26 +70,40 @@ void SourceFeed::foldNext(Image32 &image, SampleFold::Operation operation)
     const Request &request = m_requests.at(k);
     const int frameIndex = m_frameIndex.value(k, -1);
     if (frameIndex < 0) {
+        flush(image);
         const std::unique_ptr<SourceLoad> load = m_loads->take();
         if (!load)
             throw Image32Exception(Image32Exception::ReadFailed, m_sources.value(request.source));
         load->foldInto(image, operation);
         return;
     }
+    // Never wait for a frame while holding others: the frames held are bounded, and those pending
+    // could be the ones the next decode waits for room from.
+    if (m_pending.size() >= MaxPending || !m_frames->ready(frameIndex))
+        flush(image);
     if (const DecodeScheduler::Frame *frame = m_frames->frame(frameIndex)) {
+        m_pending.push_back({frameIndex, {}});
         const PolynomialWeight weight(request.weight, m_stackMethod);
-        quint16 table[256];
         for (int v = 0; v < 256; ++v)
-            table[v] = weight.at(uchar(v));
-        SampleFold::foldFrame(image, frame->samples.get(), frame->header.width, frame->header.height,
-                              frame->header.components, table, operation);
-        m_frames->release(frameIndex);
+            m_pending.back().table[size_t(v)] = weight.at(uchar(v));
+        m_pendingFrames.push_back({frame->samples.get(), frame->header.width, frame->header.height,
+                                   frame->header.components, m_pending.back().table.data(), operation});
         return;
     }
+    flush(image);
     m_frames->release(frameIndex);
     // A frame that would not decode cleanly is the tools' to judge, at its own operation.
     SourceLoad load(m_sources.at(request.source), options(request.weight), m_stop);
     load.foldInto(image, operation);
+}
+
+void SourceFeed::flush(Image32 &image)
+{
+    SampleFold::foldFrames(image, m_pendingFrames.data(), int(m_pendingFrames.size()));
+    for (const Pending &pending : m_pending)
+        m_frames->release(pending.frameIndex);
+    m_pending.clear();
+    m_pendingFrames.clear();
 }
 
 QStringList SourceFeed::identifyFirst(const QString &fileName, bool inProcess, const std::atomic_bool *stop,

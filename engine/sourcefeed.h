@@ -8,8 +8,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <array>
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class Image32;
 
@@ -41,9 +43,12 @@ public:
     SourceFeed(const SourceFeed &) = delete;
     SourceFeed &operator=(const SourceFeed &) = delete;
 
-    // Folds the next operation's source into the image. Throws Image32Exception(ReadFailed, file
-    // name) when it cannot be read.
+    // Folds the next operation's source into the image, or leaves a decoded frame pending, to be
+    // folded in one pass with the frames after it. Throws Image32Exception(ReadFailed, file name)
+    // when the source cannot be read.
     void foldNext(Image32 &image, SampleFold::Operation operation);
+    // Folds what is pending: before the image is used.
+    void flush(Image32 &image);
 
     // The identify fields of the first source. In-process, a plain JPEG is decoded in full to
     // earn them, so that damage anywhere in it is refused here, by the tools' verdict, as it would be
@@ -65,6 +70,13 @@ private:
     int m_next = 0;
     std::unique_ptr<LoadQueue> m_loads;
     std::unique_ptr<DecodeScheduler> m_frames;
+    struct Pending
+    {
+        int frameIndex;
+        std::array<quint16, 256> table;
+    };
+    std::vector<Pending> m_pending;
+    std::vector<SampleFold::Frame> m_pendingFrames;
 };
 
 #endif
