@@ -74,8 +74,8 @@ class TestSourceFeed : public QObject
     QString makeJpeg(const QString &name, const QString &size, const QStringList &options)
     {
         const QString file = path(name);
-        sandbox->convert(QStringList{"-seed", QString::number(qHash(name)), "-size", size, "plasma:"} << options
-                         << file);
+        sandbox->convert(QStringList{"-seed", QString::number(qHash(name)), "-size", size, "plasma:"}
+                         << options << file);
         return file;
     }
 
@@ -148,8 +148,8 @@ private slots:
         for (int method = 0; method < 3; ++method) {
             for (int condition = 0; condition < 5; ++condition) {
                 const int fade = method == 2 && condition == 2 ? 0 : (method + condition) % 4;
-                const StackSettings settings{6, condition, condition == 4 ? 2 : 4, method == 2 ? 2 : 1, fade, 30,
-                                             60};
+                const StackSettings settings{
+                    6, condition, condition == 4 ? 2 : 4, method == 2 ? 2 : 1, fade, 30, 60};
                 const QStringList log = bothWays(sources, settings, method, (method + 2 * condition) % 4);
                 QVERIFY2(log.value(log.size() - 1) == "completed", qPrintable(log.join('\n')));
             }
