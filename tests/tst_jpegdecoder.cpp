@@ -93,7 +93,7 @@ private slots:
             ramp.append(char(v));
         QVERIFY(writeFile("ramp.gray", ramp));
         QVERIFY(m_box->convert({"-size", "256x1", "-depth", "8", "gray:ramp.gray", "ramp.png"}));
-        std::vector<double> weights{1.0, 0.5, 1e-7, 0.999999, 0.9999996};
+        std::vector<double> weights{1.0, 0.5, 0.25, 1.0 / 6.0, 5.0 / 6.0, 7.0 / 12.0, 1e-7, 0.9999996};
         for (int n : {3, 7, 10, 99, 641, 4999})
             weights.push_back(double(n - 1) / double(n) / 0.37);
         for (int k = 1; k <= 12; ++k)
