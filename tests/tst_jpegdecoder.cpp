@@ -127,6 +127,10 @@ private slots:
         checkPlain("tall.jpg");
         QVERIFY(ToolSandbox::run("exiv2", {"-q", "-M", "set Exif.Image.Orientation 6", "tall.jpg"}));
         checkPlain("tall.jpg");
+        // Colour samples that are all gray stay "srgb" for the tools.
+        QVERIFY(m_box->convert({"source.ppm", "-colorspace", "gray", "ppm:graysource.ppm"}));
+        QVERIFY(ToolSandbox::run("sh", {"-c", "cjpeg graysource.ppm > grayish.jpg"}));
+        checkPlain("grayish.jpg");
         // Photographs found on this machine, when there are any; Photoshop's IPTC segment is the
         // tools' to parse, so it is cut away (lossless) for the in-process decode.
         const char *const photographs[] = {
@@ -152,6 +156,13 @@ private slots:
         QVERIFY(m_box->convert({"source.ppm", "png:png.jpg"}));
         checkHandedBack("png.jpg", false);
         checkHandedBack("missing.jpg", false);
+        // 12 bits per sample, as the frame header says (libjpeg here reads 8 only; the tools reduce).
+        QByteArray twelve = readFile("kind0.jpg");
+        const int frame = twelve.indexOf("\xFF\xC0");
+        QVERIFY(frame > 0);
+        twelve[frame + 4] = 12;
+        QVERIFY(writeFile("twelve.jpg", twelve));
+        checkHandedBack("twelve.jpg", false);
         // XMP is validated by the tools' reader (invalid XML fails it), so it is theirs to judge.
         QVERIFY(m_box->convert({"source.ppm", "xmp.jpg"}));
         QVERIFY(ToolSandbox::run("exiv2", {"-q", "-M", "set Xmp.dc.title x", "xmp.jpg"}));
@@ -159,12 +170,13 @@ private slots:
         QVERIFY(m_box->convert({"source.ppm", "iptc.jpg"}));
         QVERIFY(ToolSandbox::run("exiv2", {"-q", "-M", "set Iptc.Application2.Caption x", "iptc.jpg"}));
         checkHandedBack("iptc.jpg", false);
-        // Damage found only in the decode: a cut file, a scan with flipped bytes.
-        QVERIFY(ToolSandbox::run("sh", {"-c", "cjpeg -progressive source.ppm > whole.jpg"}));
-        const QByteArray whole = readFile("whole.jpg");
-        QVERIFY(writeFile("cut.jpg", whole.left(whole.size() * 2 / 3)));
+        // Damage found only in the decode: a cut scan (libjpeg warns), a progressive file with flipped
+        // bytes (libjpeg fails).
+        const QByteArray baseline = readFile("kind0.jpg");
+        QVERIFY(writeFile("cut.jpg", baseline.left(baseline.size() * 2 / 3)));
         checkHandedBack("cut.jpg", true);
-        QByteArray flipped = whole;
+        QVERIFY(ToolSandbox::run("sh", {"-c", "cjpeg -progressive source.ppm > whole.jpg"}));
+        QByteArray flipped = readFile("whole.jpg");
         for (int at = flipped.size() / 2; at < flipped.size() / 2 + 40; at += 3)
             flipped[at] = char(~flipped.at(at));
         QVERIFY(writeFile("flipped.jpg", flipped));
