@@ -196,6 +196,14 @@ private slots:
         qputenv("MAGICK_AREA_LIMIT", "2300");
         QVERIFY(JpegDecoder::readHeader("kind0.jpg").plain);
         qunsetenv("MAGICK_AREA_LIMIT");
+        // A policy of the user's that refuses JPEG.
+        const QByteArray policy =
+            "<policymap><policy domain='coder' rights='none' pattern='JPEG'/></policymap>";
+        QVERIFY(QDir().mkpath("policy") && writeFile("policy/policy.xml", policy));
+        qputenv("MAGICK_CONFIGURE_PATH", QDir("policy").absolutePath().toLocal8Bit());
+        QCOMPARE(identifyImage("kind0.jpg"), QStringList());
+        checkHandedBack("kind0.jpg", false);
+        qunsetenv("MAGICK_CONFIGURE_PATH");
     }
 
     void decodeStopsAndRejudges()
