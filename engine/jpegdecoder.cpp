@@ -13,7 +13,7 @@
 
 namespace {
 
-const qint64 FirstRead = 256 * 1024;
+const qint64 FirstRead = 64 * 1024;
 
 // The file's bytes through its first scan's header, or empty when it is not plain.
 QByteArray headerBytes(QFile &file)
