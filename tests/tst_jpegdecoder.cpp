@@ -130,6 +130,12 @@ private slots:
         checkPlain("tall.jpg");
         QVERIFY(exiv2("set Exif.Image.Orientation 6", "tall.jpg"));
         checkPlain("tall.jpg");
+        // A header longer than the first read: three comments of 60000 bytes.
+        QByteArray commented = readFile("tall.jpg");
+        for (int i = 0; i < 3; ++i)
+            commented.insert(2, QByteArray("\xFF\xFE\xEA\x62") + QByteArray(60000, 'c'));
+        QVERIFY(writeFile("commented.jpg", commented));
+        checkPlain("commented.jpg");
         // Colour samples that are all gray stay "srgb" for the tools.
         QVERIFY(m_box->convert({"source.ppm", "-colorspace", "gray", "ppm:graysource.ppm"}));
         QVERIFY(cjpeg("", "grayish.jpg", "graysource.ppm"));
