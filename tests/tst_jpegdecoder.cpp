@@ -165,13 +165,17 @@ private slots:
         QVERIFY(m_box->convert({"source.ppm", "png:png.jpg"}));
         checkHandedBack("png.jpg", false);
         checkHandedBack("missing.jpg", false);
-        // 12 bits per sample, as the frame header says (libjpeg here reads 8 only; the tools reduce).
+        // 12 bits per sample and a lossless frame, as the frame header says.
         QByteArray twelve = readFile("kind0.jpg");
         const int frame = twelve.indexOf("\xFF\xC0");
         QVERIFY(frame > 0);
         twelve[frame + 4] = 12;
         QVERIFY(writeFile("twelve.jpg", twelve));
         checkHandedBack("twelve.jpg", false);
+        twelve[frame + 1] = char(0xC3);  // lossless
+        twelve[frame + 4] = 8;
+        QVERIFY(writeFile("lossless.jpg", twelve));
+        checkHandedBack("lossless.jpg", false);
         // XMP is validated by the tools' reader (invalid XML fails it), so it is theirs to judge.
         QVERIFY(m_box->convert({"source.ppm", "xmp.jpg"}));
         QVERIFY(exiv2("set Xmp.dc.title x", "xmp.jpg"));
