@@ -13,7 +13,8 @@
 
 namespace {
 
-const qint64 FirstRead = 256 * 1024;
+const qint64 FirstRead = 64 * 1024;
+const qint64 LargestMetadata = 16 * 1024 * 1024;
 
 // The file's bytes through its first scan's header, or empty when it is not plain.
 QByteArray headerBytes(QFile &file)
@@ -83,6 +84,11 @@ bool JpegDecoder::decode(const QString &fileName, const Header &header, uchar *s
         return false;
     QFile file(fileName);
     if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly))
+        return false;
+    // The whole file is held while it decodes; one far larger than its samples (a file swapped in
+    // meanwhile, or mostly metadata) is left to the tools.
+    const qint64 sampleBytes = qint64(header.width) * header.height * header.components;
+    if (file.size() > 4 * sampleBytes + LargestMetadata)
         return false;
     // Judged again on the bytes decoded: the file may have changed since its header was read.
     const QByteArray bytes = file.readAll();

@@ -18,10 +18,10 @@ public:
     };
     // Reads only the header. plain is false for anything that must go through the tools.
     static Header readHeader(const QString &fileName);
-    // Decodes into interleaved 8-bit samples, width*height*components bytes, rows without padding, into a
-    // buffer the caller owns. False on any libjpeg warning or error up to the end of the decode, when the file
-    // is not (or no longer) plain, or as soon as *stop or *drop is true (either may be null): the caller then
-    // loads the file through the tools as today, so every verdict stays the tools'.
+    // Decodes into interleaved 8-bit samples, width*height*components bytes, rows without padding, into
+    // a buffer the caller owns. False on any libjpeg warning or error up to the end of the decode, when
+    // the file is not (or no longer) plain, or as soon as *stop or *drop is true (either may be null):
+    // the caller then loads the file through the tools, so every verdict stays the tools'.
     static bool decode(const QString &fileName, const Header &header, uchar *samples,
                        const std::atomic_bool *stop = nullptr, const std::atomic_bool *drop = nullptr);
 };

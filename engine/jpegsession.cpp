@@ -101,9 +101,9 @@ bool decodable(const JpegSession *session, j_decompress_ptr info)
 {
     const bool gray = session->components == 1 && session->colorSpace == JpegSession::Gray
                       && info->out_color_space == JCS_GRAYSCALE;
-    const bool colour = session->components == 3
-                        && (session->colorSpace == JpegSession::YCbCr || session->colorSpace == JpegSession::Rgb)
-                        && info->out_color_space == JCS_RGB;
+    const bool colour = session->components == 3 && info->out_color_space == JCS_RGB
+                        && (session->colorSpace == JpegSession::YCbCr
+                            || session->colorSpace == JpegSession::Rgb);
     return session->precision == 8 && !session->arithmetic && (gray || colour);
 }
 

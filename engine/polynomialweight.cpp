@@ -4,20 +4,17 @@
 
 #include <QByteArray>
 
-#include <clocale>
-#include <cstdlib>
-
 namespace {
 
 const int Darken = 1;
 const double QuantumRange = 65535.0;
 const double QuantumScale = 1.0 / QuantumRange;
 
-// The tool reads each parameter as C-locale text, so the weight is what its text says, not the
-// double the plan holds.
+// The tool reads each parameter as C-locale text (correctly rounded), so the weight is what its text
+// says, not the double the plan holds. Qt's reading is the C locale's whatever the process's locale.
 double parameterValue(const QString &text)
 {
-    return std::strtod(text.toLatin1().constData(), nullptr);
+    return text.toLatin1().toDouble();
 }
 
 // The tool's "Polynomial" of a 16-bit quantum: Horner's rule over the parameters, scaled to the
