@@ -14,6 +14,15 @@
 //
 //   velumen_bench outputs FOLDER
 //       Writes the files of a fixed set of small jobs, to compare the output of two builds byte for byte.
+//
+//   velumen_bench targets [FOLDER]
+//       The target jobs over star-like frames ImageMagick generates (kept in FOLDER when given, for
+//       a later run): "All images" over 16 frames of 18 MP, "All previous images" over 12, "Groups of
+//       images" 5 / 1 faded in and out over 16, "All images" over 4 frames of 48 MP. Each taken in
+//       turns with djpeg decoding the same frames one after another, and, unless VELUMEN_BENCH_TOOLS
+//       is 0, with the same job through a tools folder of links to the real tools (the user's own
+//       tools, which decide every source). Medians of VELUMEN_BENCH_ROUNDS (3), peak memory of the
+//       whole process tree, CPU seconds, and a model of the time on 4, 8 and 16 cores.
 
 #include "executethread.h"
 #include "image32.h"
@@ -48,6 +57,7 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#include <time.h>
 #endif
 
 namespace {
@@ -711,6 +721,195 @@ int runMetadata(const QStringList &arguments)
     return 0;
 }
 
+// Star-like frames: a sky gradient with sensor noise and sparse soft stars, each shifted a little so
+// that every frame is its own; made once as lossless and shifted into each JPEG.
+QStringList makeStarFrames(const QString &folder, const QString &name, int count, int width, int height)
+{
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    const QString size = QStringLiteral("%1x%2").arg(width).arg(height);
+    const QString base = QDir(folder).filePath(name + QStringLiteral("-base.miff"));
+    QStringList files;
+    // Frames larger than the base are made from it: Debian's pixel limits refuse the composite there.
+    const QString smaller = QDir(folder).filePath(QStringLiteral("18mp-base.miff"));
+    if (!QFileInfo::exists(base) && width * height > 5184 * 3456 && QFileInfo::exists(smaller)) {
+        if (QProcess::execute(convert, {smaller, QStringLiteral("-resize"), size + QLatin1Char('!'),
+                                        QStringLiteral("-attenuate"), QStringLiteral("0.3"),
+                                        QStringLiteral("+noise"), QStringLiteral("Gaussian"), base})
+            != 0)
+            return files;
+    }
+    if (!QFileInfo::exists(base)) {
+        const QStringList arguments =
+            QStringLiteral("-size %1 gradient:#02040b-#0d1a33 -seed 5 -attenuate 0.3 +noise Gaussian "
+                           "( -size %1 xc:black +noise Random -channel R -separate +channel "
+                           "-threshold 99.9% -blur 0x0.8 ) -compose Screen -composite")
+                .arg(size).split(QLatin1Char(' '))
+            << base;
+        if (QProcess::execute(convert, arguments) != 0)
+            return files;
+    }
+    for (int k = 0; k < count; ++k) {
+        files << QDir(folder).filePath(QStringLiteral("%1-%2.jpg").arg(name).arg(k, 3, 10, QLatin1Char('0')));
+        if (!QFileInfo::exists(files.last())
+            && QProcess::execute(convert, {base, QStringLiteral("-roll"),
+                                           QStringLiteral("+%1+%2").arg(9 * k).arg(2 * k),
+                                           QStringLiteral("-quality"), QStringLiteral("92"), files.last()})
+                   != 0)
+            return QStringList();
+    }
+    return files;
+}
+
+double processCpuSeconds()
+{
+#ifdef Q_OS_UNIX
+    struct rusage self, children;
+    getrusage(RUSAGE_SELF, &self);
+    getrusage(RUSAGE_CHILDREN, &children);
+    const auto seconds = [](const timeval &t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime)
+           + seconds(children.ru_stime);
+#else
+    return 0;
+#endif
+}
+
+double threadCpuSeconds()
+{
+#ifdef Q_OS_UNIX
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+#else
+    return 0;
+#endif
+}
+
+struct TargetFigures
+{
+    double seconds = 0, treePeakMiB = 0, cpuSeconds = 0, workerCpuSeconds = 0;
+    bool completed = false;
+};
+
+TargetFigures runTargetJob(const QStringList &files, const StackSettings &settings,
+                           const QString &outputFolder)
+{
+    const StackPlan plan = buildStackPlan(settings);
+    QStringList destinations;
+    for (int i = 0; i < plan.size(); ++i)
+        destinations << QDir(outputFolder).filePath(QStringLiteral("out%1.jpg").arg(i));
+    ExecuteThread thread;
+    TargetFigures figures;
+    // Direct connections: read in the worker thread, whose own CPU time is the job's serial part.
+    QObject::connect(&thread, &ExecuteThread::completed, [&] {
+        figures.completed = true;
+        figures.workerCpuSeconds = threadCpuSeconds();
+    });
+    thread.setSourceImages(files);
+    thread.setDestinationImages(destinations);
+    thread.setStackPlan(plan);
+    thread.setStackMethod(0);
+    thread.setFormat(0);
+    thread.setCompression(92);
+    TreeMemorySampler tree;
+    tree.start();
+    const double cpu = processCpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    thread.start();
+    thread.wait();
+    figures.seconds = timer.nsecsElapsed() / 1e9;
+    figures.cpuSeconds = processCpuSeconds() - cpu;
+    figures.treePeakMiB = tree.stop();
+    return figures;
+}
+
+// One target job: in this process's way, through the user's own tools, and djpeg, in turns.
+void compareTarget(const QString &title, const QStringList &files, const StackSettings &settings,
+                   const QString &djpeg, int rounds, bool viaTools)
+{
+    QTemporaryDir outputs, toolsHome;
+    const QString home = QDir::currentPath();
+    const bool linked = viaTools && QDir(toolsHome.path()).mkdir(QStringLiteral("tools"))
+        && QFile::link(QStandardPaths::findExecutable(QStringLiteral("convert")),
+                       toolsHome.filePath(QStringLiteral("tools/convert")))
+        && QFile::link(QStandardPaths::findExecutable(QStringLiteral("identify")),
+                       toolsHome.filePath(QStringLiteral("tools/identify")));
+    QVector<double> here, tools, decode, decodeCpu, herePeak, toolsPeak, hereCpu, workerCpu, toolsCpu;
+    out() << title << " (load average before " << loadAverage() << ")" << Qt::endl;
+    for (int round = 0; round < rounds; ++round) {
+        const TargetFigures a = runTargetJob(files, settings, outputs.path());
+        here << a.seconds;
+        herePeak << a.treePeakMiB;
+        hereCpu << a.cpuSeconds;
+        workerCpu << a.workerCpuSeconds;
+        const double cpu = processCpuSeconds();
+        decode << djpegSeconds(djpeg, files);
+        decodeCpu << processCpuSeconds() - cpu;
+        QString line = QStringLiteral("  round %1: job %2 s, djpeg %3 s")
+                           .arg(round + 1).arg(a.seconds).arg(decode.last());
+        if (linked) {
+            QDir::setCurrent(toolsHome.path());
+            const TargetFigures b = runTargetJob(files, settings, outputs.path());
+            QDir::setCurrent(home);
+            tools << b.seconds;
+            toolsPeak << b.treePeakMiB;
+            toolsCpu << b.cpuSeconds;
+            line += QStringLiteral(", through the tools folder %1 s").arg(b.seconds);
+        }
+        out() << line << (a.completed ? "" : " (job failed)") << Qt::endl;
+    }
+    const double d = median(decode);
+    out() << "  job      " << median(here) << " s = " << median(here) / d << " x djpeg " << d << " s, peak "
+          << median(herePeak) << " MiB (process tree), CPU " << median(hereCpu) << " s, worker "
+          << median(workerCpu) << " s" << Qt::endl;
+    // The worker's own fold and write are serial; the decodes spread over the cores. In CPU seconds,
+    // against djpeg's, which a loaded machine distorts less than wall time.
+    const double c = median(decodeCpu);
+    out() << "  cpu      job " << median(hereCpu) / c << " x djpeg's " << c << " s; model on 4 cores "
+          << qMax(median(workerCpu), median(hereCpu) / 4) / c << " x, 8 cores "
+          << qMax(median(workerCpu), median(hereCpu) / 8) / c << " x, 16 cores "
+          << qMax(median(workerCpu), median(hereCpu) / 16) / c << " x, 2 cores "
+          << qMax(median(workerCpu), median(hereCpu) / 2) / c << " x" << Qt::endl;
+    if (linked)
+        out() << "  tools    " << median(tools) << " s = " << median(tools) / d << " x djpeg, peak "
+              << median(toolsPeak) << " MiB, CPU " << median(toolsCpu) << " s = " << median(toolsCpu) / c
+              << " x djpeg's" << Qt::endl;
+    out() << "  load average after " << loadAverage() << Qt::endl;
+}
+
+int runTargets(const QStringList &arguments)
+{
+    QTemporaryDir scratch;
+    const QString folder = arguments.isEmpty() ? scratch.path() : arguments.first();
+    QDir().mkpath(folder);
+    const QString djpeg = QStandardPaths::findExecutable(QStringLiteral("djpeg"));
+    if (djpeg.isEmpty()) {
+        out() << "djpeg not found (Debian: libjpeg-turbo-progs)" << Qt::endl;
+        return 1;
+    }
+    out() << "generating frames in " << folder << Qt::endl;
+    const QStringList mid = makeStarFrames(folder, QStringLiteral("18mp"), 16, 5184, 3456);
+    const QStringList large = makeStarFrames(folder, QStringLiteral("48mp"), 4, 8000, 6000);
+    if (mid.size() != 16 || large.size() != 4) {
+        out() << "cannot make the frames" << Qt::endl;
+        return 1;
+    }
+    const int rounds = qEnvironmentVariableIsSet("VELUMEN_BENCH_ROUNDS")
+                           ? qMax(1, qEnvironmentVariableIntValue("VELUMEN_BENCH_ROUNDS")) : 3;
+    const bool viaTools = qEnvironmentVariable("VELUMEN_BENCH_TOOLS") != QLatin1String("0");
+    out() << QThread::idealThreadCount() << " cores" << Qt::endl;
+    compareTarget(QStringLiteral("All images, Lighten, 16 x 18 MP"), mid,
+                  StackSettings{16, 0, 1, 1, 0, 50, 50}, djpeg, rounds, viaTools);
+    compareTarget(QStringLiteral("All previous images, 12 x 18 MP, a JPEG each"), mid.mid(0, 12),
+                  StackSettings{12, 1, 1, 1, 0, 50, 50}, djpeg, rounds, viaTools);
+    compareTarget(QStringLiteral("Groups of images 5 / 1, Fade in and out, 16 x 18 MP"), mid,
+                  StackSettings{16, 2, 5, 1, 3, 50, 50}, djpeg, rounds, viaTools);
+    compareTarget(QStringLiteral("All images, Lighten, 4 x 48 MP"), large,
+                  StackSettings{4, 0, 1, 1, 0, 50, 50}, djpeg, rounds, viaTools);
+    return 0;
+}
+
 struct Mode
 {
     const char *name;
@@ -734,6 +933,8 @@ int main(int argc, char *argv[])
          "film [files...]       12 frames of 18 MP, All previous images, without and with the film"},
         {"outputs", runOutputs,
          "outputs FOLDER        write the files of a fixed set of jobs, to compare builds"},
+        {"targets", runTargets,
+         "targets [FOLDER]      the target jobs beside djpeg and through the tools, medians, peak memory"},
     };
     const QStringList arguments = app.arguments();
     for (const Mode &mode : modes) {

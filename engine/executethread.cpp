@@ -4,11 +4,12 @@
 #include "imageupdate.h"
 #include "jobmetadata.h"
 #include "jobpreflight.h"
-#include "loadqueue.h"
 #include "previewreduction.h"
 #include "samplefold.h"
-#include "sourceload.h"
+#include "sourcefeed.h"
 #include "systemmemory.h"
+#include "toollocator.h"
+#include "toolrunner.h"
 #include "videoencoder.h"
 
 #include <QImage>
@@ -28,16 +29,6 @@ enum StackMethod { Lighten = 0, Darken = 1, Mean = 2 };
 const qint64 MaxSampleCount = Q_INT64_C(0x7FFFFFFF);
 // Memory a load's tool holds while it decodes, per pixel (ImageMagick's 16-bit pixel cache and more).
 const qint64 ToolBytesPerPixel = 10;
-
-// The read tool scales each sample u (as a fraction of full scale) to w*u, or to w*u + (1 - w)
-// under "Darken only", so a faded source fades toward black, or toward white for a minimum.
-QString weightArguments(double weight, int stackMethod)
-{
-    const QString weightText = QString::number(weight, 'g', 6);
-    if (stackMethod == Darken)
-        return QString("-function Polynomial %1,%2").arg(weightText, QString::number(1.0 - weight, 'g', 6));
-    return QString("-function Polynomial %1,0.0").arg(weightText);
-}
 
 } // namespace
 
@@ -130,7 +121,10 @@ void ExecuteThread::run()
     activityOpen = true;
     activityFile = sourceImages.value(0);
     try {
-        const std::unique_ptr<Image32> accumulator = createAccumulator();
+        // A tools folder of the user's own decides every source; else plain JPEGs are read here.
+        SourceFeed::Bounds bounds;
+        bounds.inProcess = !ToolLocator::userTools(ToolRunner::toolsFolder());
+        const std::unique_ptr<Image32> accumulator = createAccumulator(bounds);
         if (!accumulator)
             return;
         const QVector<ImageUpdate> updates =
@@ -138,13 +132,18 @@ void ExecuteThread::run()
         resolvedSources.clear();
         for (const QString &source : qAsConst(sourceImages))
             resolvedSources.insert(JobPreflight::resolvedPath(source));
-        LoadQueue loads(loadRequests(updates), loadsAhead(*accumulator), &stopFlag);
         video = startVideo(*accumulator);
+        bounds.toolLoadsAhead = loadsAhead(*accumulator);
+        // Beside the job's own images: the writer's 8-bit copy and, for a mean, the divided copy.
+        bounds.room =
+            SystemMemory::available() - qint64(accumulator->sampleCount) * (stackMethod == Mean ? 5 : 1);
+        bounds.threads = qMax(1, QThread::idealThreadCount());
+        SourceFeed feed(sourceImages, loadRequests(updates), stackMethod, std::move(bounds), &stopFlag);
         preview.reset(isSignalConnected(QMetaMethod::fromSignal(&ExecuteThread::previewUpdated))
                           ? new PreviewReduction(stackMethod) : nullptr);
         for (int i = 0; i < updates.size(); ++i) {
             // A cancel still lets the image under way be written; a stop ends the run at once.
-            if (!updateImage(i, updates.at(i), *accumulator, loads) || stopFlag.load()) {
+            if (!updateImage(i, updates.at(i), *accumulator, feed) || stopFlag.load()) {
                 // After a cancel the film of the images so far is kept; after a stop it is not.
                 endVideo();
                 return;
@@ -174,12 +173,13 @@ void ExecuteThread::run()
 
 // The first source gives the size of every image of the job; refuse what cannot make one, and a
 // size whose images would not fit in the memory the machine has, before anything is allocated.
-std::unique_ptr<Image32> ExecuteThread::createAccumulator()
+std::unique_ptr<Image32> ExecuteThread::createAccumulator(SourceFeed::Bounds &bounds)
 {
     const QString first = sourceImages.value(0);
     if (stopFlag.load())
         return nullptr;
-    const QStringList fields = sourceImages.isEmpty() ? QStringList() : identifyImage(first, &stopFlag);
+    const QStringList fields = sourceImages.isEmpty()
+        ? QStringList() : SourceFeed::identifyFirst(first, bounds.inProcess, &stopFlag, &bounds.firstFrame);
     if (stopFlag.load())
         return nullptr;
     bool widthOk = false;
@@ -200,13 +200,12 @@ std::unique_ptr<Image32> ExecuteThread::createAccumulator()
 }
 
 // The load of every operation of the job, in order.
-QVector<LoadQueue::Request> ExecuteThread::loadRequests(const QVector<ImageUpdate> &updates) const
+QVector<SourceFeed::Request> ExecuteThread::loadRequests(const QVector<ImageUpdate> &updates) const
 {
-    QVector<LoadQueue::Request> requests;
+    QVector<SourceFeed::Request> requests;
     for (const ImageUpdate &update : updates) {
         for (const ImageUpdate::Operation &operation : update.operations)
-            requests.append(
-                {sourceImages.value(operation.source), weightArguments(operation.weight, stackMethod)});
+            requests.append({operation.source, operation.weight});
     }
     return requests;
 }
@@ -222,7 +221,7 @@ int ExecuteThread::loadsAhead(const Image32 &accumulator) const
 }
 
 // The operations of one image, each observing a cancel or stop first. False when the run ends.
-bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads)
+bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &accumulator, SourceFeed &feed)
 {
     // A new accumulator holds its method's starting value already: the first image's refill would
     // only pass over every sample again.
@@ -236,10 +235,14 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
         const ImageUpdate::Operation &operation = update.operations.at(k);
         activityOpen = true;
         activityFile = sourceImages.value(operation.source);
-        loads.take()->foldInto(accumulator, operation.fold);
-        if (preview)
+        feed.foldNext(accumulator, operation.fold);
+        if (preview && preview->dueAfter(update, k)) {
+            // Frames still pending would be missing from the picture.
+            feed.flush(accumulator);
             sendPreview(image, preview->afterOperation(accumulator, update, k));
+        }
     }
+    feed.flush(accumulator);
     return true;
 }
 

@@ -1,7 +1,7 @@
 #ifndef VELUMEN_EXECUTETHREAD_H
 #define VELUMEN_EXECUTETHREAD_H
 
-#include "loadqueue.h"
+#include "sourcefeed.h"
 #include "stackjob.h"
 #include "stackplan.h"
 
@@ -63,10 +63,10 @@ protected:
     void run() override;
 
 private:
-    std::unique_ptr<Image32> createAccumulator();
-    QVector<LoadQueue::Request> loadRequests(const QVector<ImageUpdate> &updates) const;
+    std::unique_ptr<Image32> createAccumulator(SourceFeed::Bounds &bounds);
+    QVector<SourceFeed::Request> loadRequests(const QVector<ImageUpdate> &updates) const;
     int loadsAhead(const Image32 &accumulator) const;
-    bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, LoadQueue &loads);
+    bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, SourceFeed &feed);
     void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);
     // Writes one destination image in the chosen file type; frame, when given, receives its 8-bit copy.
     void save(const Image32 &image, const QString &path, const DestinationMetadata &metadata,

@@ -110,13 +110,18 @@ QImage PreviewReduction::reduce(const Image32 &image, int stackMethod, double we
     return picture;
 }
 
-QImage PreviewReduction::afterOperation(const Image32 &accumulator, const ImageUpdate &update, int k)
+bool PreviewReduction::dueAfter(const ImageUpdate &update, int k) const
 {
     // The image's own picture follows the last operation at once, once it is written.
     if (k + 1 >= update.operations.size())
-        return QImage();
-    if (m_sinceLast.isValid()
-        && m_sinceLast.nsecsElapsed() < std::max(MinimumIntervalNs, m_lastCostNs * CostShare))
+        return false;
+    return !m_sinceLast.isValid()
+        || m_sinceLast.nsecsElapsed() >= std::max(MinimumIntervalNs, m_lastCostNs * CostShare);
+}
+
+QImage PreviewReduction::afterOperation(const Image32 &accumulator, const ImageUpdate &update, int k)
+{
+    if (!dueAfter(update, k))
         return QImage();
     // The weights in the accumulator now: a rebuild starts from none, an update from the last image's.
     double weight = update.refill ? 0.0 : m_previousWeight;

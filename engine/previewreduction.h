@@ -26,6 +26,9 @@ public:
     // (no more often than four times a second, and rarer when a reduction is costly), never after an
     // image's last operation.
     QImage afterOperation(const Image32 &accumulator, const ImageUpdate &update, int k);
+    // Whether a picture is due after operation k, so that the caller can bring the accumulator up to
+    // date first.
+    bool dueAfter(const ImageUpdate &update, int k) const;
     // After a destination image has been written: its picture, unless pictures would take more than
     // a sixtieth of the time; always for the last image of the run.
     QImage afterImage(const Image32 &accumulator, const ImageUpdate &update, bool last);

@@ -36,7 +36,72 @@ void foldSpan(quint32 *target, const uchar *bytes, qint64 count, SampleFold::Ope
     }
 }
 
+// One row of a frame through the table, for a chosen operation: a colour row sample by sample, a gray
+// row with each value for all three channels.
+template <int Components, typename Op>
+void foldFrameRow(quint32 *__restrict target, const uchar *__restrict frame, qint64 pixels,
+                  const quint16 *__restrict table, Op op)
+{
+    if (Components == 3) {
+        for (qint64 i = 0; i < 3 * pixels; ++i)
+            target[i] = op(target[i], quint32(table[frame[i]]));
+        return;
+    }
+    for (qint64 x = 0; x < pixels; ++x) {
+        const quint32 value = table[frame[x]];
+        for (int c = 0; c < 3; ++c)
+            target[3 * x + c] = op(target[3 * x + c], value);
+    }
+}
+
+template <int Components>
+void foldFrameRow(quint32 *target, const uchar *frame, qint64 pixels, const quint16 *table,
+                  SampleFold::Operation operation)
+{
+    switch (operation) {
+    case SampleFold::Store:
+        foldFrameRow<Components>(target, frame, pixels, table, [](quint32, quint32 b) { return b; });
+        break;
+    case SampleFold::Lighten:
+        foldFrameRow<Components>(target, frame, pixels, table,
+                                 [](quint32 a, quint32 b) { return a > b ? a : b; });
+        break;
+    case SampleFold::Darken:
+        foldFrameRow<Components>(target, frame, pixels, table,
+                                 [](quint32 a, quint32 b) { return a < b ? a : b; });
+        break;
+    case SampleFold::Add:
+        foldFrameRow<Components>(target, frame, pixels, table, [](quint32 a, quint32 b) { return a + b; });
+        break;
+    case SampleFold::Subtract:
+        foldFrameRow<Components>(target, frame, pixels, table, [](quint32 a, quint32 b) { return a - b; });
+        break;
+    }
+}
+
 } // namespace
+
+void SampleFold::foldFrames(Image32 &target, const Frame *frames, int count)
+{
+    if (target.channels != 3)
+        return;
+    // Row by row, every frame in turn: the image's row stays in the cache while the frames pass over it,
+    // where frame by frame the whole image would stream through memory once for each.
+    for (qint32 y = 0; y < target.height; ++y) {
+        quint32 *row = target.samples + qint64(y) * target.width * 3;
+        for (int f = 0; f < count; ++f) {
+            const Frame &frame = frames[f];
+            if (y >= frame.height)
+                continue;
+            const qint64 pixels = std::min(target.width, frame.width);
+            const uchar *source = frame.samples + qint64(y) * frame.width * frame.components;
+            if (frame.components == 1)
+                foldFrameRow<1>(row, source, pixels, frame.table, frame.operation);
+            else if (frame.components == 3)
+                foldFrameRow<3>(row, source, pixels, frame.table, frame.operation);
+        }
+    }
+}
 
 SampleFold::SampleFold(Image32 &target, qint32 streamWidth, qint32 streamHeight, Operation operation)
     : m_target(target.samples),

@@ -20,6 +20,21 @@ public:
     // True once every sample of the stream has arrived.
     bool complete() const { return m_filled == m_total; }
 
+    // A decoded 8-bit frame (one or three components, rows unpadded) and how it folds: each value
+    // through the table of the 16-bit sample it stands for, a gray value into every channel.
+    struct Frame
+    {
+        const uchar *samples;
+        qint32 width;
+        qint32 height;
+        int components;
+        const quint16 *table;
+        Operation operation;
+    };
+    // Folds frames into a three-channel image in their order; a frame of another size meets the
+    // image at the top-left corner.
+    static void foldFrames(Image32 &target, const Frame *frames, int count);
+
 private:
     void foldSamples(const uchar *bytes, qint64 count);
 

@@ -78,9 +78,22 @@ QStringList ToolLocator::find(const QString &toolName, const Places &places)
     return {};
 }
 
-QStringList ToolLocator::find(const QString &toolName, const QString &toolsFolder)
+bool ToolLocator::userTools(const Places &places)
 {
-    Places places;
+    const QString exe = places.windows ? QStringLiteral(".exe") : QString();
+    const QDir tools(places.toolsFolder);
+    for (const char *name : {"identify", "convert", "magick"}) {
+        if (places.isProgram(tools.filePath(QLatin1String(name) + exe)))
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+ToolLocator::Places processPlaces(const QString &toolsFolder)
+{
+    ToolLocator::Places places;
     places.toolsFolder = toolsFolder;
     places.isProgram = [](const QString &path) {
         const QFileInfo info(path);
@@ -94,5 +107,17 @@ QStringList ToolLocator::find(const QString &toolName, const QString &toolsFolde
 #else
     places.searchPath = qEnvironmentVariable("PATH").split(QLatin1Char(':'));
 #endif
-    return find(toolName, places);
+    return places;
+}
+
+} // namespace
+
+QStringList ToolLocator::find(const QString &toolName, const QString &toolsFolder)
+{
+    return find(toolName, processPlaces(toolsFolder));
+}
+
+bool ToolLocator::userTools(const QString &toolsFolder)
+{
+    return userTools(processPlaces(toolsFolder));
 }

@@ -26,6 +26,10 @@ public:
     static QStringList find(const QString &toolName, const Places &places);
     // The same for this process: its working directory's tools folder, PATH and system folders.
     static QStringList find(const QString &toolName, const QString &toolsFolder);
+    // True when the tools folder holds an image tool of the user's own (identify, convert or the
+    // front end magick): then every source goes through the tools, as that ImageMagick decides.
+    static bool userTools(const Places &places);
+    static bool userTools(const QString &toolsFolder);
 };
 
 #endif

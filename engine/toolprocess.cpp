@@ -234,14 +234,16 @@ bool ToolProcess::pump(int milliseconds, const Output &output, QByteArray &error
 
 void ToolProcess::terminate()
 {
-    // A tool blocked on a full pipe would not get to its signal handler: it gets a broken pipe.
-    Private::closeFd(d->out);
+    // The output stays open: a tool blocked on its full pipe still reaches its signal handler, which
+    // removes its temporary files (ImageMagick's pixel cache on disk). Closing it first would end the
+    // tool by a broken pipe, which leaves them behind.
     if (d->pid > 0 && !d->reaped)
         ::kill(d->pid, SIGTERM);
 }
 
 void ToolProcess::kill()
 {
+    Private::closeFd(d->out);
     if (d->pid > 0 && !d->reaped)
         ::kill(d->pid, SIGKILL);
 }

@@ -7,6 +7,7 @@ packages=(
     qtbase5-dev qt5-image-formats-plugins
     imagemagick libtiff-tools
     libexiv2-dev exiv2 pkg-config
+    libjpeg62-turbo-dev libjpeg-turbo-progs
     desktop-file-utils appstream qttranslations5-l10n
     g++-mingw-w64-x86-64-posix bash-completion
     ffmpeg

@@ -1,0 +1,129 @@
+#include "sourcefeed.h"
+
+#include "image32.h"
+#include "polynomialweight.h"
+#include "sourceload.h"
+#include "systemmemory.h"
+
+namespace {
+
+const qint64 MaxSampleCount = Q_INT64_C(0x7FFFFFFF);
+// Frames folded in one pass at most: a sliding group's, or a whole image of a short one.
+const size_t MaxPending = 8;
+
+} // namespace
+
+SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &requests, int stackMethod,
+                       Bounds bounds, const std::atomic_bool *stop)
+    : m_sources(sources), m_requests(requests), m_stackMethod(stackMethod), m_stop(stop)
+{
+    QVector<JpegDecoder::Header> headers(sources.size());
+    QVector<bool> known(sources.size(), false);
+    QVector<LoadQueue::Request> toolLoads;
+    QVector<int> frameSources;
+    qint64 slot = 0;
+    for (const Request &request : requests) {
+        const QString file = sources.value(request.source);
+        const bool listed = request.source >= 0 && request.source < sources.size();
+        if (listed && bounds.inProcess && !known.at(request.source)) {
+            headers[request.source] = JpegDecoder::readHeader(file);
+            known[request.source] = true;
+        }
+        if (listed && headers.at(request.source).plain) {
+            m_frameIndex.append(frameSources.size());
+            frameSources.append(request.source);
+            slot = qMax(slot, frameBytes(headers.at(request.source)));
+        } else {
+            m_frameIndex.append(-1);
+            toolLoads.append({file, options(request.weight)});
+        }
+    }
+    // Reserved, so that the tables the pending frames point to never move.
+    m_pending.reserve(MaxPending);
+    m_loads.reset(new LoadQueue(toolLoads, bounds.toolLoadsAhead, stop));
+    if (frameSources.isEmpty())
+        return;
+    // About a quarter of the room keeps frames for later uses; as much again decodes ahead, enough
+    // to keep every core busy with a frame waiting.
+    const qint64 quarter = qMax<qint64>(0, bounds.room / 4) / qMax<qint64>(1, slot);
+    const FramePlan plan(frameSources, int(qMin<qint64>(quarter, frameSources.size())));
+    const int ahead = int(qBound<qint64>(1, quarter, bounds.threads + 1));
+    m_frames.reset(new DecodeScheduler(sources, headers, plan, ahead, bounds.threads, stop,
+                                       std::move(bounds.firstFrame)));
+}
+
+SourceFeed::~SourceFeed() = default;
+
+QString SourceFeed::options(double weight) const
+{
+    return PolynomialWeight(weight, m_stackMethod).arguments();
+}
+
+qint64 SourceFeed::frameBytes(const JpegDecoder::Header &header)
+{
+    return qint64(header.width) * header.height * header.components;
+}
+
+void SourceFeed::foldNext(Image32 &image, SampleFold::Operation operation)
+{
+    const int k = m_next++;
+    const Request &request = m_requests.at(k);
+    const int frameIndex = m_frameIndex.value(k, -1);
+    if (frameIndex < 0) {
+        flush(image);
+        const std::unique_ptr<SourceLoad> load = m_loads->take();
+        if (!load)
+            throw Image32Exception(Image32Exception::ReadFailed, m_sources.value(request.source));
+        load->foldInto(image, operation);
+        return;
+    }
+    // Never wait for a frame while holding others: the frames held are bounded, and those pending
+    // could be the ones the next decode waits for room from.
+    if (m_pending.size() >= MaxPending || !m_frames->ready(frameIndex))
+        flush(image);
+    if (const DecodeScheduler::Frame *frame = m_frames->frame(frameIndex)) {
+        m_pending.push_back({frameIndex, {}});
+        const PolynomialWeight weight(request.weight, m_stackMethod);
+        for (int v = 0; v < 256; ++v)
+            m_pending.back().table[size_t(v)] = weight.at(uchar(v));
+        m_pendingFrames.push_back({frame->samples.get(), frame->header.width, frame->header.height,
+                                   frame->header.components, m_pending.back().table.data(), operation});
+        return;
+    }
+    flush(image);
+    m_frames->release(frameIndex);
+    // A frame that would not decode cleanly is the tools' to judge, at its own operation.
+    SourceLoad load(m_sources.at(request.source), options(request.weight), m_stop);
+    load.foldInto(image, operation);
+}
+
+void SourceFeed::flush(Image32 &image)
+{
+    SampleFold::foldFrames(image, m_pendingFrames.data(), int(m_pendingFrames.size()));
+    for (const Pending &pending : m_pending)
+        m_frames->release(pending.frameIndex);
+    m_pending.clear();
+    m_pendingFrames.clear();
+}
+
+QStringList SourceFeed::identifyFirst(const QString &fileName, bool inProcess, const std::atomic_bool *stop,
+                                      std::unique_ptr<DecodeScheduler::Frame> *frame)
+{
+    if (inProcess) {
+        std::unique_ptr<DecodeScheduler::Frame> decoded(new DecodeScheduler::Frame);
+        decoded->header = JpegDecoder::readHeader(fileName);
+        const JpegDecoder::Header &header = decoded->header;
+        // A size the job refuses anyway is refused by the same fields, with nothing decoded; a frame
+        // the memory could hardly hold beside the job's images is left to the tools.
+        const qint64 samples = qint64(header.width) * header.height * 3;
+        if (header.plain && samples > MaxSampleCount)
+            return header.identifyFields;
+        if (header.plain && frameBytes(header) * 8 < SystemMemory::available()) {
+            if (DecodeScheduler::decode(fileName, *decoded, stop)) {
+                *frame = std::move(decoded);
+                return header.identifyFields;
+            }
+        }
+    }
+    return identifyImage(fileName, stop);
+}

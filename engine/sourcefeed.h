@@ -1,0 +1,82 @@
+#ifndef VELUMEN_SOURCEFEED_H
+#define VELUMEN_SOURCEFEED_H
+
+#include "decodescheduler.h"
+#include "loadqueue.h"
+#include "samplefold.h"
+
+#include <QStringList>
+#include <QVector>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+class Image32;
+
+// The sources of a job's operations, in their order, each from where it is read best. Plain JPEGs
+// are decoded in this process, once where memory allows, and folded through the weight's table of
+// 16-bit samples; every other source, any frame whose decode fails, and every source of a job that
+// brings its own tools is loaded through the tools exactly as an operation always has been.
+class SourceFeed
+{
+public:
+    struct Request
+    {
+        int source;
+        double weight;
+    };
+    struct Bounds
+    {
+        bool inProcess = false;  // false: every load through the tools
+        int toolLoadsAhead = 0;
+        qint64 room = 0;         // bytes for frames beside the job's own images
+        int threads = 1;
+        // The first source, decoded while the job was sized, so that it is not decoded again.
+        std::unique_ptr<DecodeScheduler::Frame> firstFrame;
+    };
+
+    SourceFeed(const QStringList &sources, const QVector<Request> &requests, int stackMethod, Bounds bounds,
+               const std::atomic_bool *stop);
+    ~SourceFeed();
+    SourceFeed(const SourceFeed &) = delete;
+    SourceFeed &operator=(const SourceFeed &) = delete;
+
+    // Folds the next operation's source into the image, or leaves a decoded frame pending, to be
+    // folded in one pass with the frames after it. Throws Image32Exception(ReadFailed, file name)
+    // when the source cannot be read.
+    void foldNext(Image32 &image, SampleFold::Operation operation);
+    // Folds what is pending: before the image is used.
+    void flush(Image32 &image);
+
+    // The identify fields of the first source. In-process, a plain JPEG is decoded in full to
+    // earn them, so that damage anywhere in it is refused here, by the tools' verdict, as it would be
+    // by identify; the decoded frame is kept in *frame.
+    static QStringList identifyFirst(const QString &fileName, bool inProcess, const std::atomic_bool *stop,
+                                     std::unique_ptr<DecodeScheduler::Frame> *frame);
+    // Memory a decoded frame of this size takes.
+    static qint64 frameBytes(const JpegDecoder::Header &header);
+
+private:
+    QString options(double weight) const;
+
+    QStringList m_sources;
+    QVector<Request> m_requests;
+    int m_stackMethod;
+    const std::atomic_bool *m_stop;
+    // Per operation: its index among the frame operations, or -1 for a tool load.
+    QVector<int> m_frameIndex;
+    int m_next = 0;
+    std::unique_ptr<LoadQueue> m_loads;
+    std::unique_ptr<DecodeScheduler> m_frames;
+    struct Pending
+    {
+        int frameIndex;
+        std::array<quint16, 256> table;
+    };
+    std::vector<Pending> m_pending;
+    std::vector<SampleFold::Frame> m_pendingFrames;
+};
+
+#endif
