@@ -3,7 +3,10 @@
 
 // Shared by the engine tests: a temporary working folder that becomes the current directory, so
 // that stand-in image tools written into its "tools" folder are the ones the bridge runs, and the
-// real ImageMagick tools (found before the current directory changes) for making and checking images.
+// real ImageMagick tools (found before the current directory changes) for making and checking images;
+// and a job run in its worker thread with its reports logged.
+
+#include "executethread.h"
 
 #include <QDir>
 #include <QProcess>
@@ -11,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <vector>
 
 namespace TestTools {
@@ -87,6 +91,51 @@ private:
     QString m_identify = QStandardPaths::findExecutable("identify");
     QTemporaryDir m_folder;
     bool m_valid = false;
+};
+
+// A job in its worker thread. Its signals are logged from there (direct connections) and read once it has
+// finished: "image/images operation/operations" per operation, then "completed" or "aborted <open> <file>".
+struct Job
+{
+    ExecuteThread thread;
+    QStringList log;
+    std::atomic_int started{0};
+
+    Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0,
+        int format = 3)
+        : Job(StackJob{sources, outputs, plan, method, format, 37, {}}) // the JPEG quality
+    {
+    }
+
+    explicit Job(const StackJob &job)
+    {
+        QObject::connect(&thread, &ExecuteThread::operationStarted, [this](int i, int n, int k, int total) {
+            log << QString("%1/%2 %3/%4").arg(i).arg(n).arg(k).arg(total);
+            ++started;
+        });
+        QObject::connect(&thread, &ExecuteThread::completed, [this] { log << "completed"; });
+        QObject::connect(&thread, &ExecuteThread::aborted, [this](bool open, const QString &file) {
+            log << QString("aborted %1 %2").arg(int(open)).arg(file);
+        });
+        thread.setJob(job);
+    }
+
+    // Logs "picture <image>/<images>" for each running picture and keeps the pictures.
+    void keepPictures()
+    {
+        QObject::connect(&thread, &ExecuteThread::previewUpdated,
+                         [this](int i, int n, const QImage &picture) {
+                             log << QString("picture %1/%2").arg(i).arg(n);
+                             pictures << picture;
+                         });
+    }
+    QList<QImage> pictures;
+
+    QStringList run()
+    {
+        thread.start();
+        return thread.wait(300000) ? log : QStringList{"did not end"};
+    }
 };
 
 } // namespace TestTools

@@ -16,6 +16,7 @@
 
 #include <sys/resource.h>
 
+using TestTools::Job;
 using TestTools::readFile;
 typedef QVector<quint16> Samples;
 Q_DECLARE_METATYPE(StackSettings)
@@ -33,51 +34,6 @@ StackPlan plan(int n, int condition, int g = 1, int s = 1, int fade = 0, int p =
 {
     return buildStackPlan(settings(n, condition, g, s, fade, p, p));
 }
-
-// A job in its worker thread. Its signals are logged from there (direct connections) and read once it has
-// finished: "image/images operation/operations" per operation, then "completed" or "aborted <open> <file>".
-struct Job
-{
-    ExecuteThread thread;
-    QStringList log;
-    std::atomic_int started{0};
-
-    Job(const QStringList &sources, const QStringList &outputs, const StackPlan &plan, int method = 0,
-        int format = 3)
-        : Job(StackJob{sources, outputs, plan, method, format, 37, {}}) // the JPEG quality
-    {
-    }
-
-    explicit Job(const StackJob &job)
-    {
-        QObject::connect(&thread, &ExecuteThread::operationStarted, [this](int i, int n, int k, int total) {
-            log << QString("%1/%2 %3/%4").arg(i).arg(n).arg(k).arg(total);
-            ++started;
-        });
-        QObject::connect(&thread, &ExecuteThread::completed, [this] { log << "completed"; });
-        QObject::connect(&thread, &ExecuteThread::aborted, [this](bool open, const QString &file) {
-            log << QString("aborted %1 %2").arg(int(open)).arg(file);
-        });
-        thread.setJob(job);
-    }
-
-    // Logs "picture <image>/<images>" for each running picture and keeps the pictures.
-    void keepPictures()
-    {
-        QObject::connect(&thread, &ExecuteThread::previewUpdated,
-                         [this](int i, int n, const QImage &picture) {
-                             log << QString("picture %1/%2").arg(i).arg(n);
-                             pictures << picture;
-                         });
-    }
-    QList<QImage> pictures;
-
-    QStringList run()
-    {
-        thread.start();
-        return thread.wait(300000) ? log : QStringList{"did not end"};
-    }
-};
 
 } // namespace
 

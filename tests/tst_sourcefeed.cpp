@@ -13,41 +13,23 @@
 
 #include <unistd.h>
 
+using TestTools::Job;
 using TestTools::readFile;
 
 namespace {
 
-// A job in its worker thread; its reports logged from there, read once it has ended.
-struct Job
+// The job writing <folder>/<image>.img into a folder made empty.
+StackJob stackJob(const QStringList &sources, const StackSettings &settings, const QString &folder,
+                  int method, int format)
 {
-    ExecuteThread thread;
-    QStringList log;
-    std::atomic_int started{0};
-
-    Job(const QStringList &sources, const StackSettings &settings, const QString &folder, int method,
-        int format)
-    {
-        const StackPlan plan = buildStackPlan(settings);
-        QStringList outputs;
-        for (int i = 0; i < plan.size(); ++i)
-            outputs << QString("%1/%2.img").arg(folder).arg(i);
-        QObject::connect(&thread, &ExecuteThread::operationStarted, [this](int i, int, int k, int total) {
-            log << QString("%1 %2/%3").arg(i).arg(k).arg(total);
-            ++started;
-        });
-        QObject::connect(&thread, &ExecuteThread::completed, [this] { log << "completed"; });
-        QObject::connect(&thread, &ExecuteThread::aborted, [this](bool open, const QString &file) {
-            log << QString("aborted %1 %2").arg(int(open)).arg(QFileInfo(file).fileName());
-        });
-        thread.setJob(StackJob{sources, outputs, plan, method, format, 85});
-    }
-
-    QStringList run()
-    {
-        thread.start();
-        return thread.wait(300000) ? log : QStringList{"did not end"};
-    }
-};
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const StackPlan plan = buildStackPlan(settings);
+    QStringList outputs;
+    for (int i = 0; i < plan.size(); ++i)
+        outputs << QString("%1/%2.img").arg(folder).arg(i);
+    return StackJob{sources, outputs, plan, method, format, 85, {}};
+}
 
 // Processes this one started that are still there (or never reaped).
 int childrenLeft()
@@ -94,11 +76,9 @@ class TestSourceFeed : public QObject
         QStringList logs[2];
         for (int own = 0; own < 2; ++own) {
             useOwnTools(own);
-            const QString folder = path(own ? "tools-out" : "here-out");
-            QDir(folder).removeRecursively();
-            QDir().mkpath(folder);
             const int decodes = DecodeScheduler::decodeCount();
-            logs[own] = Job(sources, settings, folder, method, format).run();
+            const QString folder = path(own ? "tools-out" : "here-out");
+            logs[own] = Job(stackJob(sources, settings, folder, method, format)).run();
             // The tools folder decides: nothing decoded here under it.
             if (own && DecodeScheduler::decodeCount() != decodes)
                 return {"decoded beside the user's tools"};
@@ -126,9 +106,8 @@ private slots:
 
     void cleanup()
     {
-        qunsetenv("TMPDIR");
-        qunsetenv("MAGICK_TMPDIR");
-        qunsetenv("MAGICK_AREA_LIMIT");
+        for (const char *name : {"TMPDIR", "MAGICK_TMPDIR", "MAGICK_AREA_LIMIT"})
+            qunsetenv(name);
         sandbox.reset();
     }
 
@@ -169,7 +148,7 @@ private slots:
                 QStringList withIt = sources.mid(0, 4);
                 withIt.insert(at, path(name));
                 const QStringList log = bothWays(withIt, StackSettings{5, 1, 1, 1, 1, 50, 50}, 2, 3);
-                QVERIFY2(log.last() == "completed" || log.last() == "aborted 1 " + name,
+                QVERIFY2(log.last() == "completed" || log.last() == "aborted 1 " + path(name),
                          qPrintable(name + ": " + log.join('\n')));
             }
         }
@@ -187,12 +166,11 @@ private slots:
             sources << makeJpeg(QString("s%1.jpg").arg(k), "300x200", {});
         const StackSettings groups{8, 2, 5, 1, 0, 50, 50};
         const int before = DecodeScheduler::decodeCount();
-        QDir().mkpath(path("out"));
-        QCOMPARE(Job(sources, groups, path("out"), 0, 1).run().size(), 21);
+        QCOMPARE(Job(stackJob(sources, groups, path("out"), 0, 1)).run().size(), 21);
         QCOMPARE(DecodeScheduler::decodeCount() - before, 8);
         QVERIFY(sandbox->addForwardingTool("convert", "echo >> converts.log")
                 && sandbox->addForwardingTool("identify", "echo >> identifies.log"));
-        QCOMPARE(Job(sources, groups, path("out"), 0, 1).run().size(), 21);
+        QCOMPARE(Job(stackJob(sources, groups, path("out"), 0, 1)).run().size(), 21);
         QCOMPARE(readFile(path("converts.log")).size(), 20);
         QCOMPARE(readFile(path("identifies.log")).size(), 21);
         sandbox->removeTools();
@@ -247,9 +225,7 @@ private slots:
         for (const QString how : {"cancel here", "stop here", "cancel tools", "stop tools"}) {
             if (how.endsWith("tools"))
                 QVERIFY(sandbox->addForwardingTool("convert", "case \"$*\" in *s0.jpg*) sleep 2;; esac"));
-            QDir(path("out")).removeRecursively();
-            QDir().mkpath(path("out"));
-            Job job(sources, StackSettings{7, 2, 5, 1, 0, 50, 50}, path("out"), 0, 0);
+            Job job(stackJob(sources, StackSettings{7, 2, 5, 1, 0, 50, 50}, path("out"), 0, 0));
             job.thread.start();
             if (how.endsWith("tools")) {
                 // The load ahead holds its pixel cache in a file.

@@ -34,7 +34,7 @@ class TestVideo : public QObject
     }
 
     // Runs the job of every source as "All previous images"; onImage(thread, i) runs in the worker
-    // as each image's first operation starts. The log holds the run's end.
+    // as each image's first operation starts. Returns how the run ended.
     QString run(int format, const QSize &bound, const std::function<void(ExecuteThread &, int)> &onImage = {})
     {
         StackSettings settings;
@@ -45,17 +45,10 @@ class TestVideo : public QObject
         job.videoFile = movie;
         job.videoFrameRate = 12;
         job.videoSize = bound;
-        ExecuteThread thread;
-        QString log;
-        // Direct connections: the log is read once the thread has ended.
-        connect(&thread, &ExecuteThread::operationStarted,
-                [&](int i, int, int k) { k || !onImage ? void() : onImage(thread, i); });
-        connect(&thread, &ExecuteThread::completed, [&] { log = "completed"; });
-        connect(&thread, &ExecuteThread::aborted,
-                [&](bool open, const QString &f) { log = QString("aborted %1 %2").arg(open).arg(f); });
-        thread.setJob(job);
-        thread.start();
-        return thread.wait(300000) ? log : "did not end";
+        TestTools::Job worker(job);
+        connect(&worker.thread, &ExecuteThread::operationStarted,
+                [&](int i, int, int k) { k || !onImage ? void() : onImage(worker.thread, i); });
+        return worker.run().filter(QRegularExpression("^\\D")).join(','); // not an operation's report
     }
 
     // The film's stream as ffprobe reads it, decoding every frame.
@@ -163,10 +156,8 @@ private slots:
         if (action == "missing")
             sources[3] = path("missing.png");
         const QString ended = run(0, VideoEncoder::defaultBound(), [&](ExecuteThread &thread, int i) {
-            if (i == 3 && action == "cancel")
-                thread.cancel();
-            if (i == 3 && action == "stop")
-                thread.stop();
+            if (i == 3)
+                action == "cancel" ? thread.cancel() : action == "stop" ? thread.stop() : void();
         });
         QCOMPARE(ended, log.replace("%1", sandbox->path()).replace("%2", movie));
         QCOMPARE(leftovers(), QStringList());
