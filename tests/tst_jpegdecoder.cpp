@@ -122,24 +122,21 @@ private slots:
             QVERIFY(cjpeg(kind, "kind.jpg"));
             checkPlain("kind.jpg");
         }
-        // Odd sizes through ImageMagick's own writer; Exif orientation is not applied on read.
-        QVERIFY(m_box->convert({"-seed", "3", "-size", "1x1", "plasma:", "-quality", "90", "tiny.jpg"}));
-        checkPlain("tiny.jpg");
-        QVERIFY(m_box->convert({"-seed", "5", "-size", "17x333", "plasma:", "-colorspace", "gray",
-                                "-interlace", "JPEG", "tall.jpg"}));
-        checkPlain("tall.jpg");
-        QVERIFY(exiv2("set Exif.Image.Orientation 6", "tall.jpg"));
-        checkPlain("tall.jpg");
-        // A header longer than the first read: three comments of 60000 bytes.
+        // Odd sizes through ImageMagick's own writer (Exif orientation is not applied on read); a header
+        // longer than the first read (three comments of 60000 bytes); colour samples that are all gray,
+        // which stay "srgb" for the tools.
+        QVERIFY(m_box->convert({"-seed", "3", "-size", "1x1", "plasma:", "-quality", "90", "tiny.jpg"})
+                && m_box->convert({"-seed", "5", "-size", "17x333", "plasma:", "-colorspace", "gray",
+                                   "-interlace", "JPEG", "tall.jpg"})
+                && exiv2("set Exif.Image.Orientation 6", "tall.jpg")
+                && m_box->convert({"source.ppm", "-colorspace", "gray", "ppm:graysource.ppm"})
+                && cjpeg("", "grayish.jpg", "graysource.ppm"));
         QByteArray commented = readFile("tall.jpg");
         for (int i = 0; i < 3; ++i)
             commented.insert(2, QByteArray("\xFF\xFE\xEA\x62") + QByteArray(60000, 'c'));
         QVERIFY(writeFile("commented.jpg", commented));
-        checkPlain("commented.jpg");
-        // Colour samples that are all gray stay "srgb" for the tools.
-        QVERIFY(m_box->convert({"source.ppm", "-colorspace", "gray", "ppm:graysource.ppm"}));
-        QVERIFY(cjpeg("", "grayish.jpg", "graysource.ppm"));
-        checkPlain("grayish.jpg");
+        for (const char *file : {"tiny.jpg", "tall.jpg", "commented.jpg", "grayish.jpg"})
+            checkPlain(file);
         // Photographs found on this machine, when there are any; Photoshop's IPTC segment is the
         // tools' to parse, so it is cut away (lossless) for the in-process decode.
         const char *const photographs[] = {
@@ -157,48 +154,39 @@ private slots:
 
     void everyOtherFileGoesToTheTools()
     {
-        QVERIFY(cjpeg("", "kind0.jpg"));
-        QVERIFY(m_box->convert({"source.ppm", "-colorspace", "CMYK", "cmyk.jpg"}));
-        checkHandedBack("cmyk.jpg", false);
-        QVERIFY(cjpeg("-arithmetic", "arithmetic.jpg"));
-        checkHandedBack("arithmetic.jpg", false);
-        QVERIFY(m_box->convert({"source.ppm", "png:png.jpg"}));
-        checkHandedBack("png.jpg", false);
-        checkHandedBack("missing.jpg", false);
-        // 12 bits per sample and a lossless frame, as the frame header says.
+        // CMYK, arithmetic coding, a PNG by another name, no file; 12 bits per sample and a lossless
+        // frame, as the frame header says; XMP, which the tools' reader validates (invalid XML fails it),
+        // and IPTC; beyond the tools' width limit on this machine (16000 pixels with Debian's policy).
+        QVERIFY(cjpeg("", "kind0.jpg") && cjpeg("-arithmetic", "arithmetic.jpg")
+                && m_box->convert({"source.ppm", "-colorspace", "CMYK", "cmyk.jpg"})
+                && m_box->convert({"source.ppm", "png:png.jpg"}) && m_box->convert({"source.ppm", "xmp.jpg"})
+                && exiv2("set Xmp.dc.title x", "xmp.jpg") && m_box->convert({"source.ppm", "iptc.jpg"})
+                && exiv2("set Iptc.Application2.Caption x", "iptc.jpg")
+                && writeFile("wide.pgm", "P5 16001 8 255\n" + QByteArray(16001 * 8, char(128)))
+                && cjpeg("", "wide.jpg", "wide.pgm"));
         QByteArray twelve = readFile("kind0.jpg");
         const int frame = twelve.indexOf("\xFF\xC0");
         QVERIFY(frame > 0);
         twelve[frame + 4] = 12;
         QVERIFY(writeFile("twelve.jpg", twelve));
-        checkHandedBack("twelve.jpg", false);
-        twelve[frame + 1] = char(0xC3);  // lossless
+        twelve[frame + 1] = char(0xC3); // lossless
         twelve[frame + 4] = 8;
         QVERIFY(writeFile("lossless.jpg", twelve));
-        checkHandedBack("lossless.jpg", false);
-        // XMP is validated by the tools' reader (invalid XML fails it), so it is theirs to judge.
-        QVERIFY(m_box->convert({"source.ppm", "xmp.jpg"}));
-        QVERIFY(exiv2("set Xmp.dc.title x", "xmp.jpg"));
-        checkHandedBack("xmp.jpg", false);
-        QVERIFY(m_box->convert({"source.ppm", "iptc.jpg"}));
-        QVERIFY(exiv2("set Iptc.Application2.Caption x", "iptc.jpg"));
-        checkHandedBack("iptc.jpg", false);
+        QCOMPARE(identifyImage("wide.jpg"), QStringList());
+        for (const char *file : {"cmyk.jpg", "arithmetic.jpg", "png.jpg", "missing.jpg", "twelve.jpg",
+                                 "lossless.jpg", "xmp.jpg", "iptc.jpg", "wide.jpg"})
+            checkHandedBack(file, false);
         // Damage found only in the decode: a cut scan (libjpeg warns), a progressive file with flipped
         // bytes (libjpeg fails).
         const QByteArray baseline = readFile("kind0.jpg");
-        QVERIFY(writeFile("cut.jpg", baseline.left(baseline.size() * 2 / 3)));
-        checkHandedBack("cut.jpg", true);
-        QVERIFY(cjpeg("-progressive", "whole.jpg"));
+        QVERIFY(writeFile("cut.jpg", baseline.left(baseline.size() * 2 / 3))
+                && cjpeg("-progressive", "whole.jpg"));
         QByteArray flipped = readFile("whole.jpg");
         for (int at = flipped.size() / 2; at < flipped.size() / 2 + 40; at += 3)
             flipped[at] = char(~flipped.at(at));
         QVERIFY(writeFile("flipped.jpg", flipped));
+        checkHandedBack("cut.jpg", true);
         checkHandedBack("flipped.jpg", true);
-        // Beyond the tools' width limit on this machine (16000 pixels with Debian's policy).
-        QVERIFY(writeFile("wide.pgm", "P5 16001 8 255\n" + QByteArray(16001 * 8, char(128))));
-        QVERIFY(cjpeg("", "wide.jpg", "wide.pgm"));
-        QCOMPARE(identifyImage("wide.jpg"), QStringList());
-        checkHandedBack("wide.jpg", false);
         // An area at the tools' limit moves their pixels to disk: theirs too, as the environment sets it.
         // The tools list the 2257-pixel limit as "2.26KP": the decoder must not read it as 2260.
         qputenv("MAGICK_AREA_LIMIT", "2257");
