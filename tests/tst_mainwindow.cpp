@@ -593,15 +593,12 @@ private slots:
         // takes; for the sources image files and folders.
         const auto complete = [&](const QString &line) {
             QByteArray offered;
-            TestTools::ToolSandbox::run(
-                "bash",
-                {"-c",
+            TestTools::ToolSandbox::run("bash", {"-c",
                  ". /usr/share/bash-completion/bash_completion; . \"$0\"; "
                  "COMP_LINE=$1 COMP_POINT=${#1}; read -ra COMP_WORDS <<< \"${1/=/ = }\"; [[ $1 == *' ' ]] && "
                  "COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velumen_stack; "
                  "echo $(printf '%s\\n' \"${COMPREPLY[@]}\" | LC_ALL=C sort)",
-                 share + "bash-completion/completions/velumen-stack", line},
-                &offered);
+                 share + "bash-completion/completions/velumen-stack", line}, &offered);
             return QString(offered).trimmed();
         };
         const QString stack = usr + "bin/velumen-stack";
@@ -615,10 +612,9 @@ private slots:
         for (const QString option : {"-c", "--method", "--fade", "-f"}) {
             QProcess refused;
             refused.start(stack, {option, "x", file("frames")});
-            QStringList names = QString(refused.waitForFinished() ? refused.readAllStandardError() : "")
-                                    .section(": use ", 1, 1)
-                                    .section('\n', 0, 0)
-                                    .split(QRegularExpression(",? (or )?"));
+            const QString said = refused.waitForFinished() ? refused.readAllStandardError() : "";
+            QStringList names =
+                said.section(": use ", 1, 1).section('\n', 0, 0).split(QRegularExpression(",? (or )?"));
             names.sort();
             QCOMPARE(complete("velumen-stack " + option + ' '), names.join(' '));
         }

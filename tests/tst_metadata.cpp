@@ -26,8 +26,7 @@ QByteArray profile(QColorSpace::NamedColorSpace space)
 // Adobe RGB with its white point tag renamed: a profile Qt cannot apply, to be carried all the same.
 QByteArray unusualProfile()
 {
-    QByteArray bytes = profile(QColorSpace::AdobeRgb);
-    return bytes.replace("wtpt", "wtpX");
+    return profile(QColorSpace::AdobeRgb).replace("wtpt", "wtpX");
 }
 
 } // namespace
@@ -71,12 +70,11 @@ class TestMetadata : public QObject
         QStringList exiv2;
         for (const QString &line : set)
             exiv2 << "-M" << "set " + line;
-        const QString thumb = QFileInfo(file).completeBaseName() + "-thumb.jpg";
         if (!tool("exiv2", exiv2 << file) || !name.endsWith(".jpg"))
             return file;
-        return sandbox->convert({"-size", "8x6", "xc:red", path(thumb)}) && tool("exiv2", {"-it", file})
-                   ? file
-                   : QString();
+        const QString thumb = path(QFileInfo(file).completeBaseName() + "-thumb.jpg");
+        const bool ok = sandbox->convert({"-size", "8x6", "xc:red", thumb}) && tool("exiv2", {"-it", file});
+        return ok ? file : QString();
     }
 
     // exiv2 -pa as key to value.
@@ -260,10 +258,8 @@ private slots:
         QCOMPARE(stack(QStringList{"-c", "previous", "-p", "one*.jpg"} + sources.mid(0, 1)), 0);
         QVERIFY(errors.isEmpty());
 
-        ExecuteThread worker;
-        worker.setJob(buildStackJob(sources, {3, 1}, sandbox->path(), NamePattern("w*.jpg"), 0, 0, 92));
-        worker.start();
-        QVERIFY(worker.wait(120000));
+        const StackJob job = buildStackJob(sources, {3, 1}, sandbox->path(), NamePattern("w*.jpg"), 0, 0, 92);
+        QCOMPARE(TestTools::Job(job).run().last(), QString("completed"));
         for (const QString &i : QStringList{"0.jpg", "1.jpg", "2.jpg"})
             QVERIFY(icc("cli" + i) == profile(QColorSpace::AdobeRgb)
                     && readFile("w" + i) == readFile("cli" + i));

@@ -135,8 +135,7 @@ private slots:
         }
         QVERIFY(DecodeScheduler::decodeCount() > before);
 
-        QByteArray jpeg = readFile(sources[0]);
-        QByteArray corrupt = jpeg;
+        QByteArray jpeg = readFile(sources[0]), corrupt = jpeg;
         for (int k = corrupt.size() / 2; k < corrupt.size() / 2 + 40; ++k)
             corrupt[k] = char(0xFF);
         QVERIFY(TestTools::writeFile(path("cut.jpg"), jpeg.left(jpeg.size() * 2 / 3))
@@ -227,12 +226,9 @@ private slots:
                 QVERIFY(sandbox->addForwardingTool("convert", "case \"$*\" in *s0.jpg*) sleep 2;; esac"));
             Job job(stackJob(sources, StackSettings{7, 2, 5, 1, 0, 50, 50}, path("out"), 0, 0));
             job.thread.start();
-            if (how.endsWith("tools")) {
-                // The load ahead holds its pixel cache in a file.
-                QTRY_VERIFY_WITH_TIMEOUT(job.started == 1 && !QDir(path("tmp")).isEmpty(), 30000);
-            } else {
-                QTRY_VERIFY_WITH_TIMEOUT(job.started >= 6, 30000);
-            }
+            // Through the tools, the load ahead holds its pixel cache in a file.
+            QTRY_VERIFY_WITH_TIMEOUT(how.endsWith("tools") ? job.started == 1 && !QDir(path("tmp")).isEmpty()
+                                                           : job.started >= 6, 30000);
             // A fold under way completes; unoptimised, under a sanitizer, that alone can take a second.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
             const int prompt = 3000;

@@ -89,14 +89,6 @@ private slots:
         }
     }
 
-    void fitting()
-    {
-        QCOMPARE(VideoEncoder::fittedSize({6000, 4000}, VideoEncoder::defaultBound()), QSize(3240, 2160));
-        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("out****.jpg").withoutNumbers()), "/f/out.mp4");
-        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("a*b**c.v.tif").withoutNumbers()), "/f/abc.v.mp4");
-        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("****.png").withoutNumbers()), "/f/video.mp4");
-    }
-
     // Reduced to the bound from the writer's 8-bit copy, or at the images' own size rounded to even
     // from the 16-bit TIFF's own narrowing: one frame per image in order, each matching its image.
     void film_data()
@@ -169,9 +161,14 @@ private slots:
             QVERIFY(!QFile::exists(movie));
     }
 
-    // velumen-stack: the options reach the film; refusals come before any load; a signal is a stop.
+    // velumen-stack: the film's default bound and name, the options reach the film; refusals come before
+    // any load; a signal is a stop.
     void commandLine()
     {
+        QCOMPARE(VideoEncoder::fittedSize({6000, 4000}, VideoEncoder::defaultBound()), QSize(3240, 2160));
+        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("out****.jpg").withoutNumbers()), "/f/out.mp4");
+        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("a*b**c.v.tif").withoutNumbers()), "/f/abc.v.mp4");
+        QCOMPARE(VideoEncoder::filmPath("/f", NamePattern("****.png").withoutNumbers()), "/f/video.mp4");
         QProcess stack;
         stack.setWorkingDirectory(sandbox->path());
         auto start = [&](const QStringList &options) {
