@@ -7,7 +7,6 @@
 #include "testtools.h"
 
 #include <QColorSpace>
-#include <QCryptographicHash>
 #include <QRegularExpression>
 #include <QtTest>
 
