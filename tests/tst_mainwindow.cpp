@@ -96,10 +96,8 @@ const char Idle[] = "Begin|1|0|0";
 // The mask of the frame a 16 x 16 picture shows (the white pixels on its diagonal), -1 for none.
 int maskOf(const QImage &picture)
 {
-    if (picture.size() != QSize(16, 16))
-        return -1;
-    int mask = 0;
-    for (int k = 0; k < 16; ++k)
+    int mask = picture.size() == QSize(16, 16) ? 0 : -1;
+    for (int k = 0; mask >= 0 && k < 16; ++k)
         mask |= picture.pixel(k, k) == qRgb(255, 255, 255) ? 1 << k : 0;
     return mask;
 }
