@@ -19,10 +19,11 @@ if(VELUMEN_DPKG_SHLIBDEPS)
     set(VELUMEN_LIBRARY_DEPENDS "")
 else()
     set(VELUMEN_LIBRARY_DEPENDS "libqt5widgets5 (>= 5.15), libqt5gui5 (>= 5.15), libqt5core5a (>= 5.15), ")
-    # Exiv2 writes the sources' colour profile and camera data into the destinations.
-    string(APPEND VELUMEN_LIBRARY_DEPENDS "libexiv2-27, ")
+    # Exiv2 writes the sources' colour profile and camera data into the destinations; libjpeg decodes
+    # plain JPEG sources in-process.
+    string(APPEND VELUMEN_LIBRARY_DEPENDS "libexiv2-27, libjpeg62-turbo, ")
 endif()
-# ImageMagick reads every source image; the TIFF writer of the image toolkit is a plugin.
+# ImageMagick reads every source that is not a plain JPEG; the TIFF writer of the image toolkit is a plugin.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${VELUMEN_LIBRARY_DEPENDS}imagemagick, qt5-image-formats-plugins")
 # Qt's own texts of the file choosers in Polish; ffmpeg makes the optional film.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n, ffmpeg")
