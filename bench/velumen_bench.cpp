@@ -276,6 +276,20 @@ private:
     std::thread m_thread;
 };
 
+// Runs the thread's job to its end: its wall time in seconds, and the peak memory of the process tree.
+double timedRun(ExecuteThread &thread, double *treePeakMiB)
+{
+    TreeMemorySampler tree;
+    tree.start();
+    QElapsedTimer timer;
+    timer.start();
+    thread.start();
+    thread.wait();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    *treePeakMiB = tree.stop();
+    return seconds;
+}
+
 QString loadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
@@ -311,17 +325,27 @@ struct JobFigures
     QString failure;
 };
 
+// The plan of a job over count sources under a condition, without fading, and its destination paths
+// in the folder, named stem0000.jpg and on.
+StackPlan conditionPlan(int count, int condition, const QString &folder, const QString &stem,
+                        QStringList *destinations)
+{
+    StackSettings settings;
+    settings.sourceCount = count;
+    settings.condition = condition;
+    const StackPlan plan = buildStackPlan(settings);
+    for (int i = 0; i < plan.size(); ++i)
+        *destinations
+            << QDir(folder).filePath(stem + QStringLiteral("%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
+    return plan;
+}
+
 // One job through the execute thread, timed, with its peak memory and that of its process tree.
 JobFigures runOneJob(const QStringList &files, const QString &outputFolder, int condition, int stackMethod)
 {
-    StackSettings settings;
-    settings.sourceCount = files.size();
-    settings.condition = condition;
-    const StackPlan plan = buildStackPlan(settings);
     QStringList destinations;
-    for (int i = 0; i < plan.size(); ++i)
-        destinations
-            << QDir(outputFolder).filePath(QStringLiteral("out%1.jpg").arg(i, 4, 10, QLatin1Char('0')));
+    const StackPlan plan =
+        conditionPlan(files.size(), condition, outputFolder, QStringLiteral("out"), &destinations);
 
     ExecuteThread thread;
     JobFigures figures;
@@ -340,14 +364,7 @@ JobFigures runOneJob(const QStringList &files, const QString &outputFolder, int 
     thread.setCompression(92);
 
     resetPeakMemory();
-    TreeMemorySampler tree;
-    tree.start();
-    QElapsedTimer timer;
-    timer.start();
-    thread.start();
-    thread.wait();
-    figures.seconds = timer.nsecsElapsed() / 1e9;
-    figures.treePeakMiB = tree.stop();
+    figures.seconds = timedRun(thread, &figures.treePeakMiB);
     figures.peakMiB = peakMemoryMiB();
     if (!completed && figures.failure.isEmpty())
         figures.failure = QStringLiteral("did not complete");
@@ -409,13 +426,9 @@ bool comparePreview(const QStringList &files, const QString &outputFolder, int r
     out() << "one running picture of " << size.value(0) << " x " << size.value(1) << ": "
           << median(reductions) * 1000 << " ms (median of 7)" << Qt::endl;
     for (int condition : {0, 1}) {
-        StackSettings settings;
-        settings.sourceCount = files.size();
-        settings.condition = condition;
-        const StackPlan plan = buildStackPlan(settings);
         QStringList destinations;
-        for (int i = 0; i < plan.size(); ++i)
-            destinations << QDir(outputFolder).filePath(QStringLiteral("preview%1.jpg").arg(i));
+        const StackPlan plan =
+            conditionPlan(files.size(), condition, outputFolder, QStringLiteral("preview"), &destinations);
         QVector<double> with, without;
         int pictures = 0;
         out() << (condition ? "All previous images" : "All images")
@@ -493,14 +506,8 @@ QPair<double, double> filmJobSeconds(const QStringList &files, const QString &ou
     bool completed = false;
     QObject::connect(&thread, &ExecuteThread::completed, [&] { completed = true; });
     thread.setJob(job);
-    TreeMemorySampler tree;
-    tree.start();
-    QElapsedTimer timer;
-    timer.start();
-    thread.start();
-    thread.wait();
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    const double peak = tree.stop();
+    double peak = 0;
+    const double seconds = timedRun(thread, &peak);
     return completed ? qMakePair(seconds, peak) : qMakePair(-1.0, peak);
 }
 
@@ -811,16 +818,9 @@ TargetFigures runTargetJob(const QStringList &files, const StackSettings &settin
     thread.setStackMethod(0);
     thread.setFormat(0);
     thread.setCompression(92);
-    TreeMemorySampler tree;
-    tree.start();
     const double cpu = processCpuSeconds();
-    QElapsedTimer timer;
-    timer.start();
-    thread.start();
-    thread.wait();
-    figures.seconds = timer.nsecsElapsed() / 1e9;
+    figures.seconds = timedRun(thread, &figures.treePeakMiB);
     figures.cpuSeconds = processCpuSeconds() - cpu;
-    figures.treePeakMiB = tree.stop();
     return figures;
 }
 
