@@ -7,11 +7,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 
 namespace {
 
-// A tool that has passed its limit is asked to end first so it can remove its temporary files.
-const int TerminateGrace = 2000;
+// A tool that is stopped is asked to end first so it can remove its temporary files. ImageMagick's
+// handler for that signal can deadlock on its own resource lock, so the wait is short: whatever it
+// leaves goes with the run's scratch folder.
+const int TerminateGrace = 300;
 const int KillWait = 5000;
 // How often the interrupt flag and the time limit are looked at while the tool runs.
 const int PollInterval = 25;
@@ -42,6 +45,17 @@ QProcessEnvironment toolEnvironment()
     }
 #endif
     return environment;
+}
+
+// The folder ImageMagick would put its pixel caches in, by the variables it reads first.
+QString magickTemporaryFolder(const QProcessEnvironment &environment)
+{
+    for (const char *name : {"MAGICK_TEMPORARY_PATH", "MAGICK_TMPDIR"}) {
+        const QString folder = environment.value(QLatin1String(name));
+        if (!folder.isEmpty())
+            return folder;
+    }
+    return QDir::tempPath();
 }
 
 } // namespace
@@ -101,9 +115,17 @@ bool ToolRunner::start()
         m_interrupted = true;
         return false;
     }
+    // Each run's temporary files go in a folder of its own within the one the user chose, removed
+    // when the run ends however it ends; without the folder the tool uses the chosen one itself.
+    QProcessEnvironment environment = toolEnvironment();
+    m_scratch.reset(new QTemporaryDir(magickTemporaryFolder(environment) + QLatin1String("/velumen-XXXXXX")));
+    if (m_scratch->isValid())
+        environment.insert(QStringLiteral("MAGICK_TEMPORARY_PATH"),
+                           QDir::toNativeSeparators(m_scratch->path()));
     m_process.reset(new ToolProcess);
-    if (!m_process->start(m_program, m_arguments, toolEnvironment().toStringList(), m_workingDirectory)) {
+    if (!m_process->start(m_program, m_arguments, environment.toStringList(), m_workingDirectory)) {
         m_process.reset();
+        m_scratch.reset();
         return false;
     }
     m_started = true;
@@ -139,6 +161,7 @@ bool ToolRunner::finish()
     m_crashed = m_process->crashed();
     m_exitCode = m_process->exitCode();
     m_process.reset();
+    m_scratch.reset();
     return !m_timedOut && !m_interrupted && !m_sinkRefused && !m_crashed && m_exitCode == 0;
 }
 
@@ -153,6 +176,7 @@ void ToolRunner::stop()
     m_crashed = m_process->crashed();
     m_exitCode = m_process->exitCode();
     m_process.reset();
+    m_scratch.reset();
 }
 
 QString ToolRunner::toolsFolder()

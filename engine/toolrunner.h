@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class QTemporaryDir;
 class ToolProcess;
 
 // Runs one external image tool to its end: a program with an argument list (never a command line
@@ -73,6 +74,7 @@ private:
     const std::atomic_bool *m_secondInterrupt = nullptr;
     OutputSink m_sink;
     std::unique_ptr<ToolProcess> m_process;
+    std::unique_ptr<QTemporaryDir> m_scratch;
 
     bool m_started = false;
     bool m_timedOut = false;
