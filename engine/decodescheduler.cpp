@@ -12,7 +12,7 @@ const std::chrono::milliseconds StopPoll(20);
 
 DecodeScheduler::DecodeScheduler(const QStringList &files, const QVector<JpegDecoder::Header> &headers,
                                  const FramePlan &plan, int framesAhead, int threads,
-                                 const std::atomic_bool *stop, std::unique_ptr<Frame> firstFrame)
+                                 const std::atomic_bool *stop)
     : m_files(files),
       m_headers(headers),
       m_decodes(plan.decodes()),
@@ -22,12 +22,7 @@ DecodeScheduler::DecodeScheduler(const QStringList &files, const QVector<JpegDec
       m_states(size_t(m_decodes.size()), Waiting),
       m_frames(size_t(m_decodes.size()))
 {
-    if (firstFrame && !m_decodes.isEmpty() && m_decodes.first().source == 0) {
-        m_frames[0] = std::move(*firstFrame);
-        m_states[0] = Done;
-        m_next = m_held = m_mostHeld = 1;
-    }
-    const int count = qBound(0, threads, m_decodes.size() - m_next);
+    const int count = qBound(0, threads, m_decodes.size());
     for (int t = 0; t < count; ++t)
         m_threads.emplace_back([this] { work(); });
 }
@@ -62,14 +57,20 @@ void DecodeScheduler::work()
         m_states[size_t(d)] = Running;
         const int source = m_decodes.at(d).source;
         Frame &frame = m_frames[size_t(d)];
+        if (!m_spare.empty()) {
+            frame = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
         frame.header = m_headers.at(source);
         const QString file = m_files.at(source);
         lock.unlock();
         const bool ok = decode(file, frame, m_stop, &m_drop);
         lock.lock();
         m_states[size_t(d)] = ok ? Done : Failed;
-        if (!ok)
+        if (!ok) {
+            keepSpare(frame);
             --m_held;
+        }
         m_changed.notify_all();
     }
 }
@@ -100,7 +101,7 @@ void DecodeScheduler::release(int operation)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_states[size_t(d)] != Done)
         return;
-    m_frames[size_t(d)].samples.reset();
+    keepSpare(m_frames[size_t(d)]);
     m_states[size_t(d)] = Released;
     --m_held;
     m_changed.notify_all();
@@ -118,19 +119,32 @@ int DecodeScheduler::mostHeld() const
     return m_mostHeld;
 }
 
+// Called with the lock held. Memory that no later decode can use is freed.
+void DecodeScheduler::keepSpare(Frame &frame)
+{
+    if (frame.samples && m_next < m_decodes.size())
+        m_spare.push_back({JpegDecoder::Header(), std::move(frame.samples), frame.capacity});
+    frame.samples.reset();
+    frame.capacity = 0;
+}
+
 bool DecodeScheduler::decode(const QString &fileName, Frame &frame, const std::atomic_bool *stop,
                              const std::atomic_bool *drop)
 {
     bool ok = false;
     try {
-        frame.samples.reset(new uchar[size_t(frame.header.width) * size_t(frame.header.height)
-                                      * size_t(frame.header.components)]);
+        const size_t bytes = size_t(frame.header.width) * size_t(frame.header.height)
+            * size_t(frame.header.components);
+        if (!frame.samples || frame.capacity < bytes) {
+            frame.samples.reset();
+            frame.capacity = 0;
+            frame.samples.reset(new uchar[bytes]);
+            frame.capacity = bytes;
+        }
         ok = JpegDecoder::decode(fileName, frame.header, frame.samples.get(), stop, drop);
     } catch (const std::bad_alloc &) {
         // No room for the frame: the tools load it, within their own means.
     }
-    if (!ok)
-        frame.samples.reset();
     ++decodesFinished;
     return ok;
 }

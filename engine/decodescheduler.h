@@ -27,13 +27,12 @@ public:
         JpegDecoder::Header header;
         // Left uninitialised: pages a decode that fails early never reaches are never taken.
         std::unique_ptr<uchar[]> samples;
+        size_t capacity = 0;
     };
 
-    // Files and headers by source index, as the plan names them. Starts at once. A frame of source 0
-    // decoded already serves the first decode when that is source 0's.
+    // Files and headers by source index, as the plan names them. Starts at once.
     DecodeScheduler(const QStringList &files, const QVector<JpegDecoder::Header> &headers,
-                    const FramePlan &plan, int framesAhead, int threads, const std::atomic_bool *stop,
-                    std::unique_ptr<Frame> firstFrame = nullptr);
+                    const FramePlan &plan, int framesAhead, int threads, const std::atomic_bool *stop);
     // Decodes under way are ended; every thread is joined.
     ~DecodeScheduler();
     DecodeScheduler(const DecodeScheduler &) = delete;
@@ -51,6 +50,7 @@ public:
     int held() const;
     int mostHeld() const;
     // Decodes a frame of the header's size in full; counted. False as JpegDecoder::decode says.
+    // The frame's memory is reused when it holds the header's size.
     static bool decode(const QString &fileName, Frame &frame, const std::atomic_bool *stop,
                        const std::atomic_bool *drop = nullptr);
     // Decodes finished in this process, successful or not.
@@ -61,6 +61,7 @@ private:
 
     void work();
     bool stopping() const;
+    void keepSpare(Frame &frame);
 
     QStringList m_files;
     QVector<JpegDecoder::Header> m_headers;
@@ -74,6 +75,9 @@ private:
     std::condition_variable m_changed;
     std::vector<State> m_states;
     std::vector<Frame> m_frames;
+    // The memory of frames past their last use, for the next decodes: fresh pages cost more to take
+    // than a decode takes to fill them. Frames held and kept here together stay within the bound.
+    std::vector<Frame> m_spare;
     int m_next = 0;
     int m_held = 0;
     int m_mostHeld = 0;

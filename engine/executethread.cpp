@@ -121,29 +121,20 @@ void ExecuteThread::run()
     activityOpen = true;
     activityFile = sourceImages.value(0);
     try {
-        // A tools folder of the user's own decides every source; else plain JPEGs are read here.
-        SourceFeed::Bounds bounds;
-        bounds.inProcess = !ToolLocator::userTools(ToolRunner::toolsFolder());
-        const std::unique_ptr<Image32> accumulator = createAccumulator(bounds);
-        if (!accumulator)
-            return;
         const QVector<ImageUpdate> updates =
             ImageUpdate::planned(stackPlan, destinationImages.size(), stackMethod);
         resolvedSources.clear();
         for (const QString &source : qAsConst(sourceImages))
             resolvedSources.insert(JobPreflight::resolvedPath(source));
-        video = startVideo(*accumulator);
-        bounds.toolLoadsAhead = loadsAhead(*accumulator);
-        // Beside the job's own images: the writer's 8-bit copy and, for a mean, the divided copy.
-        bounds.room =
-            SystemMemory::available() - qint64(accumulator->sampleCount) * (stackMethod == Mean ? 5 : 1);
-        bounds.threads = qMax(1, QThread::idealThreadCount());
-        SourceFeed feed(sourceImages, loadRequests(updates), stackMethod, std::move(bounds), &stopFlag);
+        std::unique_ptr<Image32> accumulator;
+        std::unique_ptr<SourceFeed> feed;
+        if (!startJob(updates, accumulator, feed))
+            return;
         preview.reset(isSignalConnected(QMetaMethod::fromSignal(&ExecuteThread::previewUpdated))
                           ? new PreviewReduction(stackMethod) : nullptr);
         for (int i = 0; i < updates.size(); ++i) {
             // A cancel still lets the image under way be written; a stop ends the run at once.
-            if (!updateImage(i, updates.at(i), *accumulator, feed) || stopFlag.load()) {
+            if (!updateImage(i, updates.at(i), *accumulator, *feed) || stopFlag.load()) {
                 // After a cancel the film of the images so far is kept; after a stop it is not.
                 endVideo();
                 return;
@@ -171,17 +162,61 @@ void ExecuteThread::run()
         emit aborted(activityOpen, activityFile);
 }
 
-// The first source gives the size of every image of the job; refuse what cannot make one, and a
-// size whose images would not fit in the memory the machine has, before anything is allocated.
-std::unique_ptr<Image32> ExecuteThread::createAccumulator(SourceFeed::Bounds &bounds)
+// The accumulator, the film's encoder and the feed of the sources. A tools folder of the user's own
+// decides every source; else plain JPEGs are read here, and the first source, sized by its header, is
+// decoded beside the others: the job goes on once that decode has succeeded or the tools have judged
+// the file, so that damage anywhere in it is still refused before any operation. False on a stop.
+bool ExecuteThread::startJob(const QVector<ImageUpdate> &updates, std::unique_ptr<Image32> &accumulator,
+                             std::unique_ptr<SourceFeed> &feed)
 {
     const QString first = sourceImages.value(0);
+    const bool inProcess = !ToolLocator::userTools(ToolRunner::toolsFolder());
+    bool decodeFirst = false;
     if (stopFlag.load())
-        return nullptr;
-    const QStringList fields = sourceImages.isEmpty()
-        ? QStringList() : SourceFeed::identifyFirst(first, bounds.inProcess, &stopFlag, &bounds.firstFrame);
+        return false;
+    QStringList fields = sourceImages.isEmpty()
+        ? QStringList() : SourceFeed::identifyFirst(first, inProcess, &stopFlag, &decodeFirst);
     if (stopFlag.load())
-        return nullptr;
+        return false;
+    accumulator = createAccumulator(fields);
+    if (!decodeFirst)
+        video = startVideo(*accumulator);
+    feed = createFeed(updates, *accumulator, inProcess);
+    if (decodeFirst && !feed->firstDecoded()) {
+        if (stopFlag.load())
+            return false;
+        const QStringList judged = identifyImage(first, &stopFlag);
+        if (stopFlag.load())
+            return false;
+        if (judged != fields) {
+            // The tools size the job as they see the file, or refuse it.
+            feed.reset();
+            accumulator.reset();
+            accumulator = createAccumulator(judged);
+            feed = createFeed(updates, *accumulator, inProcess);
+        }
+    }
+    if (decodeFirst)
+        video = startVideo(*accumulator);
+    return true;
+}
+
+std::unique_ptr<SourceFeed> ExecuteThread::createFeed(const QVector<ImageUpdate> &updates,
+                                                      const Image32 &accumulator, bool inProcess)
+{
+    SourceFeed::Bounds bounds;
+    bounds.inProcess = inProcess;
+    bounds.toolLoadsAhead = loadsAhead(accumulator);
+    // Beside the job's own images: the writer's 8-bit copy and, for a mean, the divided copy.
+    bounds.room = SystemMemory::available() - qint64(accumulator.sampleCount) * (stackMethod == Mean ? 5 : 1);
+    bounds.threads = qMax(1, QThread::idealThreadCount());
+    return std::make_unique<SourceFeed>(sourceImages, loadRequests(updates), stackMethod, bounds, &stopFlag);
+}
+
+// The first source gives the size of every image of the job; refuse what cannot make one, and a
+// size whose images would not fit in the memory the machine has, before anything is allocated.
+std::unique_ptr<Image32> ExecuteThread::createAccumulator(const QStringList &fields) const
+{
     bool widthOk = false;
     bool heightOk = false;
     const int width = fields.size() == 4 ? fields.at(0).toInt(&widthOk, 10) : 0;
@@ -192,7 +227,7 @@ std::unique_ptr<Image32> ExecuteThread::createAccumulator(SourceFeed::Bounds &bo
     const qint64 needed = samples * (stackMethod == Mean ? 9 : 5) + (videoFile.isEmpty() ? 0 : samples * 3);
     if (!widthOk || !heightOk || width <= 0 || height <= 0 || samples > MaxSampleCount
         || needed > SystemMemory::available())
-        throw Image32Exception(Image32Exception::ReadFailed, first);
+        throw Image32Exception(Image32Exception::ReadFailed, sourceImages.value(0));
     std::unique_ptr<Image32> accumulator(new Image32(width, height, 48));
     if (stackMethod == Darken)
         accumulator->invert();

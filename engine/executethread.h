@@ -63,7 +63,11 @@ protected:
     void run() override;
 
 private:
-    std::unique_ptr<Image32> createAccumulator(SourceFeed::Bounds &bounds);
+    bool startJob(const QVector<ImageUpdate> &updates, std::unique_ptr<Image32> &accumulator,
+                  std::unique_ptr<SourceFeed> &feed);
+    std::unique_ptr<SourceFeed> createFeed(const QVector<ImageUpdate> &updates, const Image32 &accumulator,
+                                           bool inProcess);
+    std::unique_ptr<Image32> createAccumulator(const QStringList &fields) const;
     QVector<SourceFeed::Request> loadRequests(const QVector<ImageUpdate> &updates) const;
     int loadsAhead(const Image32 &accumulator) const;
     bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, SourceFeed &feed);

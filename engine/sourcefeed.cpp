@@ -14,7 +14,7 @@ const size_t MaxPending = 8;
 } // namespace
 
 SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &requests, int stackMethod,
-                       Bounds bounds, const std::atomic_bool *stop)
+                       const Bounds &bounds, const std::atomic_bool *stop)
     : m_sources(sources), m_requests(requests), m_stackMethod(stackMethod), m_stop(stop)
 {
     QVector<JpegDecoder::Header> headers(sources.size());
@@ -48,8 +48,8 @@ SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &reque
     const qint64 quarter = qMax<qint64>(0, bounds.room / 4) / qMax<qint64>(1, slot);
     const FramePlan plan(frameSources, int(qMin<qint64>(quarter, frameSources.size())));
     const int ahead = int(qBound<qint64>(1, quarter, bounds.threads + 1));
-    m_frames.reset(new DecodeScheduler(sources, headers, plan, ahead, bounds.threads, stop,
-                                       std::move(bounds.firstFrame)));
+    m_frames.reset(new DecodeScheduler(sources, headers, plan, ahead, bounds.threads, stop));
+    m_firstFrameSource = frameSources.first();
 }
 
 SourceFeed::~SourceFeed() = default;
@@ -107,23 +107,30 @@ void SourceFeed::flush(Image32 &image)
 }
 
 QStringList SourceFeed::identifyFirst(const QString &fileName, bool inProcess, const std::atomic_bool *stop,
-                                      std::unique_ptr<DecodeScheduler::Frame> *frame)
+                                      bool *decodeLater)
 {
+    *decodeLater = false;
     if (inProcess) {
-        std::unique_ptr<DecodeScheduler::Frame> decoded(new DecodeScheduler::Frame);
-        decoded->header = JpegDecoder::readHeader(fileName);
-        const JpegDecoder::Header &header = decoded->header;
+        const JpegDecoder::Header header = JpegDecoder::readHeader(fileName);
         // A size the job refuses anyway is refused by the same fields, with nothing decoded; a frame
         // the memory could hardly hold beside the job's images is left to the tools.
         const qint64 samples = qint64(header.width) * header.height * 3;
         if (header.plain && samples > MaxSampleCount)
             return header.identifyFields;
         if (header.plain && frameBytes(header) * 8 < SystemMemory::available()) {
-            if (DecodeScheduler::decode(fileName, *decoded, stop)) {
-                *frame = std::move(decoded);
-                return header.identifyFields;
-            }
+            *decodeLater = true;
+            return header.identifyFields;
         }
     }
     return identifyImage(fileName, stop);
+}
+
+bool SourceFeed::firstDecoded()
+{
+    if (m_firstFrameSource == 0)
+        return m_frames->frame(0) != nullptr;
+    // A plan that starts elsewhere: the first source is decoded once more, here, to be judged.
+    DecodeScheduler::Frame frame;
+    frame.header = JpegDecoder::readHeader(m_sources.value(0));
+    return frame.header.plain && DecodeScheduler::decode(m_sources.value(0), frame, m_stop);
 }

@@ -33,12 +33,10 @@ public:
         int toolLoadsAhead = 0;
         qint64 room = 0;         // bytes for frames beside the job's own images
         int threads = 1;
-        // The first source, decoded while the job was sized, so that it is not decoded again.
-        std::unique_ptr<DecodeScheduler::Frame> firstFrame;
     };
 
-    SourceFeed(const QStringList &sources, const QVector<Request> &requests, int stackMethod, Bounds bounds,
-               const std::atomic_bool *stop);
+    SourceFeed(const QStringList &sources, const QVector<Request> &requests, int stackMethod,
+               const Bounds &bounds, const std::atomic_bool *stop);
     ~SourceFeed();
     SourceFeed(const SourceFeed &) = delete;
     SourceFeed &operator=(const SourceFeed &) = delete;
@@ -50,11 +48,14 @@ public:
     // Folds what is pending: before the image is used.
     void flush(Image32 &image);
 
-    // The identify fields of the first source. In-process, a plain JPEG is decoded in full to
-    // earn them, so that damage anywhere in it is refused here, by the tools' verdict, as it would be
-    // by identify; the decoded frame is kept in *frame.
+    // The identify fields of the first source. In-process, a plain JPEG's come from its header and
+    // *decodeLater is set: its full decode, by firstDecoded(), earns them, so that damage anywhere in
+    // it can still go to the tools' verdict, as it would by identify.
     static QStringList identifyFirst(const QString &fileName, bool inProcess, const std::atomic_bool *stop,
-                                     std::unique_ptr<DecodeScheduler::Frame> *frame);
+                                     bool *decodeLater);
+    // Waits for the first source's decode, which runs with the others where the plan decodes it
+    // first. False when it failed or the run stops.
+    bool firstDecoded();
     // Memory a decoded frame of this size takes.
     static qint64 frameBytes(const JpegDecoder::Header &header);
 
@@ -68,6 +69,7 @@ private:
     // Per operation: its index among the frame operations, or -1 for a tool load.
     QVector<int> m_frameIndex;
     int m_next = 0;
+    int m_firstFrameSource = -1;
     std::unique_ptr<LoadQueue> m_loads;
     std::unique_ptr<DecodeScheduler> m_frames;
     struct Pending

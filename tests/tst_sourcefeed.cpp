@@ -80,7 +80,7 @@ class TestSourceFeed : public QObject
         sandbox->removeTools();
         const QStringList files = QDir(path("here-out")).entryList(QDir::Files);
         if (logs[0] != logs[1] || files != QDir(path("tools-out")).entryList(QDir::Files))
-            return {"logs differ", logs[0].join(','), logs[1].join(',')};
+            return {"logs differ: " + logs[0].join(',') + " | " + logs[1].join(',')};
         for (const QString &name : files) {
             if (readFile(path("here-out/" + name)) != readFile(path("tools-out/" + name)))
                 return {"file differs: " + name};
