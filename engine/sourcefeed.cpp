@@ -44,10 +44,11 @@ SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &reque
     if (frameSources.isEmpty())
         return;
     // About a quarter of the room keeps frames for later uses; as much again decodes ahead, enough
-    // to keep every core busy with a frame waiting.
+    // to keep every core busy while the worker holds a frame it has yet to fold and waits for the
+    // next (with one frame fewer, a 48 MP job's last decode ran alone).
     const qint64 quarter = qMax<qint64>(0, bounds.room / 4) / qMax<qint64>(1, slot);
     const FramePlan plan(frameSources, int(qMin<qint64>(quarter, frameSources.size())));
-    const int ahead = int(qBound<qint64>(1, quarter, bounds.threads + 1));
+    const int ahead = int(qBound<qint64>(1, quarter, bounds.threads + 2));
     m_frames.reset(new DecodeScheduler(sources, headers, plan, ahead, bounds.threads, stop));
     m_firstFrameSource = frameSources.first();
 }
