@@ -1,5 +1,6 @@
 #include "decodescheduler.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -105,6 +106,13 @@ void DecodeScheduler::release(int operation)
     m_states[size_t(d)] = Released;
     --m_held;
     m_changed.notify_all();
+}
+
+bool DecodeScheduler::finished() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_next >= m_decodes.size()
+        && std::find(m_states.begin(), m_states.end(), Running) == m_states.end();
 }
 
 int DecodeScheduler::held() const

@@ -46,6 +46,8 @@ public:
     // After the operation has folded its frame: a frame past its last use is freed.
     void release(int operation);
 
+    // True once every decode has ended.
+    bool finished() const;
     // Frames held now and at most so far (for the benchmark and the tests).
     int held() const;
     int mostHeld() const;

@@ -1,10 +1,14 @@
 #include "samplefold.h"
 
 #include "image32.h"
+#include "parallelparts.h"
 
 #include <algorithm>
 
 namespace {
+
+// Pixels times frames below which a fold stays on the worker alone.
+const qint64 FoldPartMinimum = qint64(1) << 20;
 
 // One pass over a span; the operation is chosen once per span so that the loop stays simple enough
 // for the compiler to vectorise.
@@ -81,26 +85,30 @@ void foldFrameRow(quint32 *target, const uchar *frame, qint64 pixels, const quin
 
 } // namespace
 
-void SampleFold::foldFrames(Image32 &target, const Frame *frames, int count)
+void SampleFold::foldFrames(Image32 &target, const Frame *frames, int count, bool spread)
 {
     if (target.channels != 3)
         return;
     // Row by row, every frame in turn: the image's row stays in the cache while the frames pass over it,
     // where frame by frame the whole image would stream through memory once for each.
-    for (qint32 y = 0; y < target.height; ++y) {
-        quint32 *row = target.samples + qint64(y) * target.width * 3;
-        for (int f = 0; f < count; ++f) {
-            const Frame &frame = frames[f];
-            if (y >= frame.height)
-                continue;
-            const qint64 pixels = std::min(target.width, frame.width);
-            const uchar *source = frame.samples + qint64(y) * frame.width * frame.components;
-            if (frame.components == 1)
-                foldFrameRow<1>(row, source, pixels, frame.table, frame.operation);
-            else if (frame.components == 3)
-                foldFrameRow<3>(row, source, pixels, frame.table, frame.operation);
+    const qint64 minimumRows = !spread ? target.height + 1
+        : FoldPartMinimum / qMax<qint64>(1, qint64(target.width) * qMax(1, count));
+    ParallelParts::run(target.height, 1, minimumRows, [&](qint64 begin, qint64 end) {
+        for (qint64 y = begin; y < end; ++y) {
+            quint32 *row = target.samples + y * target.width * 3;
+            for (int f = 0; f < count; ++f) {
+                const Frame &frame = frames[f];
+                if (y >= frame.height)
+                    continue;
+                const qint64 pixels = std::min(target.width, frame.width);
+                const uchar *source = frame.samples + y * frame.width * frame.components;
+                if (frame.components == 1)
+                    foldFrameRow<1>(row, source, pixels, frame.table, frame.operation);
+                else if (frame.components == 3)
+                    foldFrameRow<3>(row, source, pixels, frame.table, frame.operation);
+            }
         }
-    }
+    });
 }
 
 SampleFold::SampleFold(Image32 &target, qint32 streamWidth, qint32 streamHeight, Operation operation)

@@ -32,8 +32,8 @@ public:
         Operation operation;
     };
     // Folds frames into a three-channel image in their order; a frame of another size meets the
-    // image at the top-left corner.
-    static void foldFrames(Image32 &target, const Frame *frames, int count);
+    // image at the top-left corner. Spread, on every core.
+    static void foldFrames(Image32 &target, const Frame *frames, int count, bool spread = false);
 
 private:
     void foldSamples(const uchar *bytes, qint64 count);

@@ -100,7 +100,9 @@ void SourceFeed::foldNext(Image32 &image, SampleFold::Operation operation)
 
 void SourceFeed::flush(Image32 &image)
 {
-    SampleFold::foldFrames(image, m_pendingFrames.data(), int(m_pendingFrames.size()));
+    // Once no decode is left, the cores they used fold.
+    SampleFold::foldFrames(image, m_pendingFrames.data(), int(m_pendingFrames.size()),
+                           m_frames && m_frames->finished());
     for (const Pending &pending : m_pending)
         m_frames->release(pending.frameIndex);
     m_pending.clear();

@@ -2,6 +2,7 @@
 
 #include "atomicfilewriter.h"
 #include "image32.h"
+#include "samplefold.h"
 #include "testtools.h"
 #include "toollocator.h"
 #include "toolrunner.h"
@@ -209,6 +210,41 @@ private slots:
         QCOMPARE(combined(rgba, {0, 0, 0, 99, 0, 0, 0, 99}, &Image32::darken, rgb),
                  (V{0, 0, 0, 3, 0, 0, 0, 7}));
         QCOMPARE(combined(gray, V(2, 0), &Image32::lighten, rgb), (V{1, 5}));
+    }
+
+    // Large enough to be split over the cores, of sizes no core count divides: every sample narrowed
+    // and folded once, in place, as one pass on one core gives.
+    void passesSplitOverCoresCoverEverySampleOnce()
+    {
+        const int w = 1201, h = 883;
+        Image32 image(w, h, 48);
+        for (qint32 k = 0; k < image.sampleCount; ++k)
+            image.samples[k] = (quint32(k) * 2654435761u) >> 16;
+        const QImage narrowed = image.narrowed8();
+        std::vector<uchar> expected(size_t(image.sampleCount));
+        std::transform(image.samples, image.samples + image.sampleCount, expected.begin(),
+                       [](quint32 sample) { return uchar(sample >> 8); });
+        QVERIFY(narrowed.size() == QSize(w, h)
+                && std::equal(expected.begin(), expected.end(), narrowed.constBits()));
+
+        std::vector<uchar> bytes(size_t(image.sampleCount));
+        for (size_t k = 0; k < bytes.size(); ++k)
+            bytes[k] = uchar(k * 7 + k / 1201);
+        quint16 table[256];
+        for (int v = 0; v < 256; ++v)
+            table[v] = quint16(257 * v);
+        const SampleFold::Frame frames[2] = {{bytes.data(), w, h, 3, table, SampleFold::Lighten},
+                                             {bytes.data(), w - 1, h - 1, 3, table, SampleFold::Add}};
+        Image32 spread(w, h, 48), alone(w, h, 48);
+        with(spread, samplesOf(image));
+        with(alone, samplesOf(image));
+        SampleFold::foldFrames(spread, frames, 2, true);
+        SampleFold::foldFrames(alone, frames, 2, false);
+        QVERIFY(samplesOf(spread) == samplesOf(alone));
+        // The second frame, a row and a column short, adds nowhere in the last row.
+        const qint32 last = (h - 1) * w * 3, first = 3;
+        QCOMPARE(alone.samples[last], qMax(image.samples[last], 257u * bytes[size_t(last)]));
+        QCOMPARE(alone.samples[first], qMax(image.samples[first], 257u * bytes[first]) + 257u * bytes[first]);
     }
 
     void loadsEachFormatExactlyAndRefusesDamage()
