@@ -23,6 +23,7 @@
 //       is 0, with the same job through a tools folder of links to the real tools (the user's own
 //       tools, which decide every source). Medians of VELUMEN_BENCH_ROUNDS (3), peak memory of the
 //       whole process tree, CPU seconds, and a model of the time on 4, 8 and 16 cores.
+//       VELUMEN_BENCH_ONLY=TEXT runs only the jobs whose title holds TEXT (e.g. "48 MP").
 
 #include "executethread.h"
 #include "image32.h"
@@ -828,6 +829,10 @@ TargetFigures runTargetJob(const QStringList &files, const StackSettings &settin
 void compareTarget(const QString &title, const QStringList &files, const StackSettings &settings,
                    const QString &djpeg, int rounds, bool viaTools)
 {
+    // VELUMEN_BENCH_ONLY=text: only the jobs whose title holds the text.
+    const QString only = qEnvironmentVariable("VELUMEN_BENCH_ONLY");
+    if (!only.isEmpty() && !title.contains(only))
+        return;
     QTemporaryDir outputs, toolsHome;
     const QString home = QDir::currentPath();
     const bool linked = viaTools && QDir(toolsHome.path()).mkdir(QStringLiteral("tools"))
