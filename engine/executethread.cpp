@@ -174,7 +174,7 @@ bool ExecuteThread::startJob(const QVector<ImageUpdate> &updates, std::unique_pt
     bool decodeFirst = false;
     if (stopFlag.load())
         return false;
-    QStringList fields = sourceImages.isEmpty()
+    const QStringList fields = sourceImages.isEmpty()
         ? QStringList() : SourceFeed::identifyFirst(first, inProcess, &stopFlag, &decodeFirst);
     if (stopFlag.load())
         return false;
