@@ -108,6 +108,23 @@ void DecodeScheduler::release(int operation)
     m_changed.notify_all();
 }
 
+DecodeScheduler::Frame DecodeScheduler::take(int operation)
+{
+    const int d = m_decodeOf.value(operation, -1);
+    Frame taken;
+    if (d < 0 || m_decodes.at(d).lastUse != operation)
+        return taken;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_states[size_t(d)] != Done)
+        return taken;
+    taken = std::move(m_frames[size_t(d)]);
+    m_frames[size_t(d)].capacity = 0;
+    m_states[size_t(d)] = Released;
+    --m_held;
+    m_changed.notify_all();
+    return taken;
+}
+
 bool DecodeScheduler::finished() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

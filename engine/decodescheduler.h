@@ -46,6 +46,10 @@ public:
     // After the operation has folded its frame: a frame past its last use is freed.
     void release(int operation);
 
+    // In place of release(), at the frame's last use: the frame itself, handed over rather than freed.
+    // Empty before its last use.
+    Frame take(int operation);
+
     // True once every decode has ended.
     bool finished() const;
     // Frames held now and at most so far (for the benchmark and the tests).

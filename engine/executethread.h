@@ -71,16 +71,20 @@ private:
     QVector<SourceFeed::Request> loadRequests(const QVector<ImageUpdate> &updates) const;
     int loadsAhead(const Image32 &accumulator) const;
     bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, SourceFeed &feed);
-    void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator);
+    QImage finishImage(int image, const QVector<ImageUpdate> &updates, Image32 &accumulator,
+                       SourceFeed &feed);
+    void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator, QImage &&narrowed);
     // Writes one destination image in the chosen file type; frame, when given, receives its 8-bit copy.
-    void save(const Image32 &image, const QString &path, const DestinationMetadata &metadata,
-              QImage *frame = nullptr) const;
+    void save(const Image32 &image, QImage &&narrowed, const QString &path,
+              const DestinationMetadata &metadata, QImage *frame) const;
     std::unique_ptr<VideoEncoder> startVideo(const Image32 &accumulator);
     void endVideo();
     void sendPreview(int image, const QImage &picture);
 
     // What the run is doing, so that any failure names the file concerned: a source being loaded
     // (open) or a destination being written.
+    // True while the accumulator holds its method's starting value: a refill has nothing to do.
+    bool accumulatorAtStart = false;
     bool activityOpen = true;
     QString activityFile;
     // The job's sources as resolved paths, which no destination may name.

@@ -50,6 +50,9 @@ public:
     // EXIF and XMP is written without them. narrowed, when given, receives the 8-bit copy that was encoded.
     void save(const QString &fileName, const char *format, int quality,
               const DestinationMetadata *metadata = nullptr, QImage *narrowed = nullptr) const;
+    // The same for an 8-bit copy made elsewhere, as narrowed8() would give it.
+    static void saveNarrowed(QImage &&copy, const QString &fileName, const char *format, int quality,
+                             const DestinationMetadata *metadata = nullptr, QImage *narrowed = nullptr);
     void saveTiff16(const QString &fileName, const DestinationMetadata *metadata = nullptr) const;
     void writeWithTool(const QString &fileName, const QString &options) const;
     // The top 8 bits of every sample as an image of its own memory, rows without padding (grayscale,

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 using image32detail::splitOptions;
@@ -166,12 +167,18 @@ QImage Image32::narrowed8() const
 void Image32::save(const QString &fileName, const char *format, int quality,
                    const DestinationMetadata *metadata, QImage *narrowed) const
 {
+    saveNarrowed(narrowed8(), fileName, format, quality, metadata, narrowed);
+}
+
+void Image32::saveNarrowed(QImage &&copy, const QString &fileName, const char *format, int quality,
+                           const DestinationMetadata *metadata, QImage *narrowed)
+{
     // Without the stand-in profile too, for when Exiv2 cannot put the real one in its place.
     QByteArray encoded, plain;
     bool profileByExiv2 = false;
     {
         // Writable and not yet shared, so that a colour space is set in place.
-        QImage image = narrowed8();
+        QImage image = std::move(copy);
         const QByteArray formatName = format ? QByteArray(format).toLower()
                                              : QFileInfo(fileName).suffix().toLatin1().toLower();
         // Encoded in memory first: the file writer then checks every byte that reaches the disk.

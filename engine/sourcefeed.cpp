@@ -11,6 +11,11 @@ const qint64 MaxSampleCount = Q_INT64_C(0x7FFFFFFF);
 // Frames folded in one pass at most: a sliding group's, or a whole image of a short one.
 const size_t MaxPending = 8;
 
+bool sameShape(const JpegDecoder::Header &a, const JpegDecoder::Header &b)
+{
+    return a.width == b.width && a.height == b.height && a.components == b.components;
+}
+
 } // namespace
 
 SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &requests, int stackMethod,
@@ -38,6 +43,14 @@ SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &reque
             toolLoads.append({file, options(request.weight)});
         }
     }
+    // A frame starts a run only when the next frame would join it: a run of one costs a copy more.
+    for (int k = 0; k + 1 < requests.size(); ++k) {
+        const int a = requests.at(k).source;
+        const int b = requests.at(k + 1).source;
+        m_joinsNext.append(m_frameIndex.at(k) >= 0 && m_frameIndex.at(k + 1) >= 0
+                           && requests.at(k).weight == requests.at(k + 1).weight
+                           && sameShape(headers.at(a), headers.at(b)));
+    }
     // Reserved, so that the tables the pending frames point to never move.
     m_pending.reserve(MaxPending);
     m_loads.reset(new LoadQueue(toolLoads, bounds.toolLoadsAhead, stop));
@@ -50,6 +63,8 @@ SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &reque
     const FramePlan plan(frameSources, int(qMin<qint64>(quarter, frameSources.size())));
     const int ahead = int(qBound<qint64>(1, quarter, bounds.threads + 2));
     m_frames.reset(new DecodeScheduler(sources, headers, plan, ahead, bounds.threads, stop));
+    // A run's frame is one more beside those.
+    m_runs = quarter > 0;
     m_firstFrameSource = frameSources.first();
 }
 
@@ -72,6 +87,7 @@ void SourceFeed::foldNext(Image32 &image, SampleFold::Operation operation)
     const int frameIndex = m_frameIndex.value(k, -1);
     if (frameIndex < 0) {
         flush(image);
+        m_atStart = false;
         const std::unique_ptr<SourceLoad> load = m_loads->take();
         if (!load)
             throw Image32Exception(Image32Exception::ReadFailed, m_sources.value(request.source));
@@ -79,34 +95,87 @@ void SourceFeed::foldNext(Image32 &image, SampleFold::Operation operation)
         return;
     }
     // Never wait for a frame while holding others: the frames held are bounded, and those pending
-    // could be the ones the next decode waits for room from.
+    // could be the ones the next decode waits for room from. A run holds none of them.
     if (m_pending.size() >= MaxPending || !m_frames->ready(frameIndex))
-        flush(image);
+        foldPending(image);
     if (const DecodeScheduler::Frame *frame = m_frames->frame(frameIndex)) {
-        m_pending.push_back({frameIndex, {}});
+        ExtremeRun::Table table;
         const PolynomialWeight weight(request.weight, m_stackMethod);
         for (int v = 0; v < 256; ++v)
-            m_pending.back().table[size_t(v)] = weight.at(uchar(v));
+            table[size_t(v)] = weight.at(uchar(v));
+        // The run and the pending frames are never both under way, so that the order holds.
+        if (m_runs && (!m_run.empty() || m_joinsNext.value(k)) && ExtremeRun::suits(table, operation)
+            && joinRun(image, frameIndex, *frame, table, operation))
+            return;
+        foldRun(image);
+        m_pending.push_back({frameIndex, table});
         m_pendingFrames.push_back({frame->samples.get(), frame->header.width, frame->header.height,
                                    frame->header.components, m_pending.back().table.data(), operation});
         return;
     }
     flush(image);
+    m_atStart = false;
     m_frames->release(frameIndex);
     // A frame that would not decode cleanly is the tools' to judge, at its own operation.
     SourceLoad load(m_sources.at(request.source), options(request.weight), m_stop);
     load.foldInto(image, operation);
 }
 
+// False when the frame cannot join a run for want of memory.
+bool SourceFeed::joinRun(Image32 &image, int frameIndex, const DecodeScheduler::Frame &frame,
+                         const ExtremeRun::Table &table, SampleFold::Operation operation)
+{
+    foldPending(image);
+    if (!m_run.accepts(frame.header, table, operation))
+        foldRun(image);
+    // A frame at its last use starts the run with its own memory.
+    const JpegDecoder::Header header = frame.header;
+    DecodeScheduler::Frame taken;
+    if (m_run.empty())
+        taken = m_frames->take(frameIndex);
+    if (m_run.adopt(taken.samples, taken.capacity, header, table, operation))
+        return true;
+    if (!m_run.take(frame.samples.get(), header, table, operation))
+        return false;
+    m_frames->release(frameIndex);
+    return true;
+}
+
 void SourceFeed::flush(Image32 &image)
 {
+    foldPending(image);
+    foldRun(image);
+}
+
+void SourceFeed::foldPending(Image32 &image)
+{
+    if (m_pending.empty())
+        return;
     // Once no decode is left, the cores they used fold.
-    SampleFold::foldFrames(image, m_pendingFrames.data(), int(m_pendingFrames.size()),
-                           m_frames && m_frames->finished());
+    SampleFold::foldFrames(image, m_pendingFrames.data(), int(m_pendingFrames.size()), m_frames->finished());
+    m_atStart = false;
     for (const Pending &pending : m_pending)
         m_frames->release(pending.frameIndex);
     m_pending.clear();
     m_pendingFrames.clear();
+}
+
+void SourceFeed::foldRun(Image32 &image)
+{
+    if (m_run.empty())
+        return;
+    const SampleFold::Frame frame = m_run.frame();
+    SampleFold::foldFrames(image, &frame, 1, m_frames->finished());
+    m_atStart = false;
+    // After the job's last operation, the 8-bit copy of the writer takes the run's pages.
+    m_run.clear(m_next >= m_requests.size());
+}
+
+QImage SourceFeed::takeNarrowed(const Image32 &image)
+{
+    if (!m_atStart || !m_pending.empty() || image.channels != 3)
+        return QImage();
+    return m_run.narrowed(image.width, image.height, image.depth);
 }
 
 QStringList SourceFeed::identifyFirst(const QString &fileName, bool inProcess, const std::atomic_bool *stop,

@@ -2,9 +2,11 @@
 #define VELUMEN_SOURCEFEED_H
 
 #include "decodescheduler.h"
+#include "extremerun.h"
 #include "loadqueue.h"
 #include "samplefold.h"
 
+#include <QImage>
 #include <QStringList>
 #include <QVector>
 
@@ -47,6 +49,12 @@ public:
     void foldNext(Image32 &image, SampleFold::Operation operation);
     // Folds what is pending: before the image is used.
     void flush(Image32 &image);
+    // Before an image's operations: whether the image holds its method's starting value.
+    void startImage(bool atStart) { m_atStart = atStart; }
+    // After them, when they all made one run over the starting value, the 8-bit copy of the image as
+    // it would be once they were folded, made from the run alone: the image itself is left at its
+    // starting value. Else a null image, and nothing changes.
+    QImage takeNarrowed(const Image32 &image);
 
     // The identify fields of the first source. In-process, a plain JPEG's come from its header and
     // *decodeLater is set: its full decode, by firstDecoded(), earns them, so that damage anywhere in
@@ -61,6 +69,10 @@ public:
 
 private:
     QString options(double weight) const;
+    bool joinRun(Image32 &image, int frameIndex, const DecodeScheduler::Frame &frame,
+                 const ExtremeRun::Table &table, SampleFold::Operation operation);
+    void foldPending(Image32 &image);
+    void foldRun(Image32 &image);
 
     QStringList m_sources;
     QVector<Request> m_requests;
@@ -68,6 +80,8 @@ private:
     const std::atomic_bool *m_stop;
     // Per operation: its index among the frame operations, or -1 for a tool load.
     QVector<int> m_frameIndex;
+    // Per operation: whether the next is a frame of the same shape and weight.
+    QVector<bool> m_joinsNext;
     int m_next = 0;
     int m_firstFrameSource = -1;
     std::unique_ptr<LoadQueue> m_loads;
@@ -79,6 +93,9 @@ private:
     };
     std::vector<Pending> m_pending;
     std::vector<SampleFold::Frame> m_pendingFrames;
+    bool m_runs = false;
+    bool m_atStart = false;
+    ExtremeRun m_run;
 };
 
 #endif

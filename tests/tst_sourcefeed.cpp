@@ -129,6 +129,23 @@ private slots:
         }
         QVERIFY(DecodeScheduler::decodeCount() > before);
 
+        // Frames alike fold as runs, and an image that is one run is written from it: colour and gray,
+        // both methods, one image and groups, a fade that ends a run; after a source the tools load,
+        // not from the run.
+        QVERIFY(sandbox->convert({sources[4], "-negate", path("c.png")}));
+        const QStringList grays = {sources[1], makeJpeg("gray2.jpg", "40x30", {"-colorspace", "Gray"})};
+        for (const QStringList &set : {QStringList{sources[0], sources[2], sources[4], sources[5]}, grays,
+                                       QStringList{path("c.png"), sources[0], sources[2], sources[5]}}) {
+            for (int method = 0; method < 2; ++method) {
+                for (int condition : {0, 2}) {
+                    const int fadeOut = method == 1 && condition == 0 ? 2 : 0;
+                    const StackSettings settings{int(set.size()), condition, 2, 1, fadeOut, 50, 50};
+                    const QStringList log = bothWays(set, settings, method, (method + condition) % 3);
+                    QVERIFY2(log.value(log.size() - 1) == "completed", qPrintable(log.join('\n')));
+                }
+            }
+        }
+
         QByteArray jpeg = readFile(sources[0]), corrupt = jpeg;
         for (int k = corrupt.size() / 2; k < corrupt.size() / 2 + 40; ++k)
             corrupt[k] = char(0xFF);
