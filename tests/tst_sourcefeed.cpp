@@ -63,22 +63,31 @@ class TestSourceFeed : public QObject
 
     // The job here and through the user's own ImageMagick in a tools folder, which then decides every
     // source: logs and files must agree. Returns the log.
-    QStringList bothWays(const QStringList &sources, const StackSettings &settings, int method, int format)
+    // With pictures, the last running pictures must agree too (when the others come depends on time).
+    QStringList bothWays(const QStringList &sources, const StackSettings &settings, int method, int format,
+                         bool pictures = false)
     {
         QStringList logs[2];
+        QImage last[2];
         for (int own = 0; own < 2; ++own) {
             sandbox->removeTools();
             if (own && !(sandbox->addForwardingTool("convert") && sandbox->addForwardingTool("identify")))
                 return {"no tools folder"};
             const int decodes = DecodeScheduler::decodeCount();
             const QString folder = path(own ? "tools-out" : "here-out");
-            logs[own] = Job(stackJob(sources, settings, folder, method, format)).run();
+            Job job(stackJob(sources, settings, folder, method, format));
+            if (pictures)
+                job.keepPictures();
+            logs[own] = job.run().filter(QRegularExpression("^(?!picture)"));
+            last[own] = job.pictures.value(job.pictures.size() - 1);
             // The tools folder decides: nothing decoded here under it.
             if (own && DecodeScheduler::decodeCount() != decodes)
                 return {"decoded beside the user's tools"};
         }
         sandbox->removeTools();
         const QStringList files = QDir(path("here-out")).entryList(QDir::Files);
+        if (last[0] != last[1] || (pictures && last[0].isNull()))
+            return {"last pictures differ"};
         if (logs[0] != logs[1] || files != QDir(path("tools-out")).entryList(QDir::Files))
             return {"logs differ: " + logs[0].join(',') + " | " + logs[1].join(',')};
         for (const QString &name : files) {
@@ -130,17 +139,18 @@ private slots:
         QVERIFY(DecodeScheduler::decodeCount() > before);
 
         // Frames alike fold as runs, and an image that is one run is written from it: colour and gray,
-        // both methods, one image and groups, a fade that ends a run; after a source the tools load,
-        // not from the run.
+        // both methods, every condition, a fade that ends a run, running pictures; after a source the
+        // tools load, not from the run.
         QVERIFY(sandbox->convert({sources[4], "-negate", path("c.png")}));
         const QStringList grays = {sources[1], makeJpeg("gray2.jpg", "40x30", {"-colorspace", "Gray"})};
         for (const QStringList &set : {QStringList{sources[0], sources[2], sources[4], sources[5]}, grays,
                                        QStringList{path("c.png"), sources[0], sources[2], sources[5]}}) {
             for (int method = 0; method < 2; ++method) {
-                for (int condition : {0, 2}) {
+                for (int condition = 0; condition < 4; ++condition) {
                     const int fadeOut = method == 1 && condition == 0 ? 2 : 0;
                     const StackSettings settings{int(set.size()), condition, 2, 1, fadeOut, 50, 50};
-                    const QStringList log = bothWays(set, settings, method, (method + condition) % 3);
+                    const QStringList log =
+                        bothWays(set, settings, method, (method + condition) % 3, condition == 2);
                     QVERIFY2(log.value(log.size() - 1) == "completed", qPrintable(log.join('\n')));
                 }
             }
