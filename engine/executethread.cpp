@@ -141,9 +141,15 @@ void ExecuteThread::run()
                 endVideo();
                 return;
             }
-            saveImage(i, updates.at(i), *accumulator, finishImage(i, updates, *accumulator, *feed));
-            if (preview)
-                sendPreview(i, preview->afterImage(*accumulator, updates.at(i), i + 1 == updates.size()));
+            QImage narrowed = finishImage(i, updates, *accumulator, *feed);
+            const bool fromCopy = !narrowed.isNull();
+            const QImage written =
+                saveImage(i, updates.at(i), *accumulator, std::move(narrowed), fromCopy && preview);
+            const bool last = i + 1 == updates.size();
+            if (preview && fromCopy)
+                sendPreview(i, preview->afterImage(written, updates.at(i), last));
+            else if (preview)
+                sendPreview(i, preview->afterImage(*accumulator, updates.at(i), last));
         }
         endVideo();
         emit completed();
@@ -277,7 +283,11 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
         activityOpen = true;
         activityFile = sourceImages.value(operation.source);
         feed.foldNext(accumulator, operation.fold);
-        if (preview && preview->dueAfter(update, k)) {
+        SampleFold::Frame run{};
+        if (preview && preview->dueAfter(update, k) && feed.runAlone(accumulator, &run)) {
+            // The accumulator does not hold the run yet: the picture comes from the run.
+            sendPreview(image, preview->afterOperation(run, accumulator.depth, update, k));
+        } else if (preview && preview->dueAfter(update, k)) {
             // Frames still pending would be missing from the picture.
             feed.flush(accumulator);
             sendPreview(image, preview->afterOperation(accumulator, update, k));
@@ -288,12 +298,13 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
 
 // After an image's operations: they are folded, or, where the accumulator serves nothing after this
 // image, the 8-bit copy is made straight from the feed's run and the accumulator is never touched (for
-// "All images", four 48 MP frames: 576 MB of memory neither taken nor passed over twice).
+// "All images", four 48 MP frames: 576 MB of memory neither taken nor passed over twice). The running
+// pictures then come from the run and the copy.
 QImage ExecuteThread::finishImage(int image, const QVector<ImageUpdate> &updates, Image32 &accumulator,
                                   SourceFeed &feed)
 {
     const bool refilledNext = image + 1 >= updates.size() || updates.at(image + 1).refill;
-    if (refilledNext && !preview && stackMethod != Mean && format != 3) {
+    if (refilledNext && stackMethod != Mean && format != 3) {
         QImage narrowed = feed.takeNarrowed(accumulator);
         if (!narrowed.isNull())
             return narrowed;
@@ -303,8 +314,9 @@ QImage ExecuteThread::finishImage(int image, const QVector<ImageUpdate> &updates
     return QImage();
 }
 
-void ExecuteThread::saveImage(int image, const ImageUpdate &update, const Image32 &accumulator,
-                              QImage &&narrowed)
+// narrowed, when not null, is the image's 8-bit copy made already; with keepCopy, it is returned.
+QImage ExecuteThread::saveImage(int image, const ImageUpdate &update, const Image32 &accumulator,
+                                QImage &&narrowed, bool keepCopy)
 {
     const QString path = destinationImages.at(image);
     activityOpen = false;
@@ -318,7 +330,7 @@ void ExecuteThread::saveImage(int image, const ImageUpdate &update, const Image3
         jobMetadata->forImage(stackPlan.value(image), accumulator.width, accumulator.height);
     QImage frame;
     if (stackMethod != Mean) {
-        save(accumulator, std::move(narrowed), path, metadata, video ? &frame : nullptr);
+        save(accumulator, std::move(narrowed), path, metadata, video || keepCopy ? &frame : nullptr);
     } else {
         Image32 mean(accumulator.width, accumulator.height, 48);
         mean.add(accumulator);
@@ -332,6 +344,7 @@ void ExecuteThread::saveImage(int image, const ImageUpdate &update, const Image3
         if (!video->addFrame(frame))
             throw Image32Exception(Image32Exception::WriteFailed, videoFile);
     }
+    return keepCopy ? frame : QImage();
 }
 
 // The film's encoder, started before the first load so that a film that cannot be made costs no work.

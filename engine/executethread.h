@@ -73,7 +73,8 @@ private:
     bool updateImage(int image, const ImageUpdate &update, Image32 &accumulator, SourceFeed &feed);
     QImage finishImage(int image, const QVector<ImageUpdate> &updates, Image32 &accumulator,
                        SourceFeed &feed);
-    void saveImage(int image, const ImageUpdate &update, const Image32 &accumulator, QImage &&narrowed);
+    QImage saveImage(int image, const ImageUpdate &update, const Image32 &accumulator, QImage &&narrowed,
+                     bool keepCopy);
     // Writes one destination image in the chosen file type; frame, when given, receives its 8-bit copy.
     void save(const Image32 &image, QImage &&narrowed, const QString &path,
               const DestinationMetadata &metadata, QImage *frame) const;

@@ -2,6 +2,7 @@
 #define VELUMEN_PREVIEWREDUCTION_H
 
 #include "imageupdate.h"
+#include "samplefold.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -26,12 +27,18 @@ public:
     // (no more often than four times a second, and rarer when a reduction is costly), never after an
     // image's last operation.
     QImage afterOperation(const Image32 &accumulator, const ImageUpdate &update, int k);
+    // The same while the image is a run alone over its starting value (SourceFeed::runAlone), which the
+    // accumulator does not hold yet; the image's depth.
+    QImage afterOperation(const SampleFold::Frame &run, int depth, const ImageUpdate &update, int k);
     // Whether a picture is due after operation k, so that the caller can bring the accumulator up to
     // date first.
     bool dueAfter(const ImageUpdate &update, int k) const;
     // After a destination image has been written: its picture, unless pictures would take more than
     // a sixtieth of the time; always for the last image of the run.
     QImage afterImage(const Image32 &accumulator, const ImageUpdate &update, bool last);
+    // The same for an image written from its 8-bit copy alone (SourceFeed::takeNarrowed), under
+    // "Lighten only" or "Darken only".
+    QImage afterImage(const QImage &narrowed, const ImageUpdate &update, bool last);
 
     // An image's samples reduced by the method's rule to 8 bits per channel; weight divides the
     // mean. Its size is the image's, fitted within 640 x 640 (never enlarged).
@@ -39,7 +46,11 @@ public:
     static QSize reducedSize(int width, int height);
 
 private:
-    QImage timedReduce(const Image32 &accumulator, double weight);
+    struct Source;
+    static Source sourceOf(const Image32 &image);
+    static QImage reduce(const Source &source, int stackMethod, double weight);
+    QImage afterImage(const Source &source, const ImageUpdate &update, bool last);
+    QImage timedReduce(const Source &source, double weight);
 
     int m_stackMethod;
     // Under "Mean", the weights the accumulator holds after the last image written.

@@ -173,9 +173,16 @@ void SourceFeed::foldRun(Image32 &image)
 
 QImage SourceFeed::takeNarrowed(const Image32 &image)
 {
-    if (!m_atStart || !m_pending.empty() || image.channels != 3)
-        return QImage();
-    return m_run.narrowed(image.width, image.height, image.depth);
+    SampleFold::Frame run{};
+    return runAlone(image, &run) ? m_run.narrowed(image.width, image.height, image.depth) : QImage();
+}
+
+bool SourceFeed::runAlone(const Image32 &image, SampleFold::Frame *run) const
+{
+    if (!m_atStart || !m_pending.empty() || m_run.empty() || image.channels != 3)
+        return false;
+    *run = m_run.frame();
+    return run->width == image.width && run->height == image.height;
 }
 
 QStringList SourceFeed::identifyFirst(const QString &fileName, bool inProcess, const std::atomic_bool *stop,

@@ -55,6 +55,9 @@ public:
     // it would be once they were folded, made from the run alone: the image itself is left at its
     // starting value. Else a null image, and nothing changes.
     QImage takeNarrowed(const Image32 &image);
+    // True when every operation since the image's start made one run over the starting value, of the
+    // image's own size: the run, which the image does not hold yet, is then given.
+    bool runAlone(const Image32 &image, SampleFold::Frame *run) const;
 
     // The identify fields of the first source. In-process, a plain JPEG's come from its header and
     // *decodeLater is set: its full decode, by firstDecoded(), earns them, so that damage anywhere in

@@ -5,7 +5,9 @@
 #include "decodescheduler.h"
 #include "executethread.h"
 #include "frameplan.h"
+#include "image32.h"
 #include "imageupdate.h"
+#include "sourcefeed.h"
 #include "stackjob.h"
 #include "testtools.h"
 
@@ -63,12 +65,13 @@ class TestSourceFeed : public QObject
 
     // The job here and through the user's own ImageMagick in a tools folder, which then decides every
     // source: logs and files must agree. Returns the log.
-    // With pictures, the last running pictures must agree too (when the others come depends on time).
+    // With pictures, the first and last running pictures must agree too (when the others come depends
+    // on time).
     QStringList bothWays(const QStringList &sources, const StackSettings &settings, int method, int format,
                          bool pictures = false)
     {
         QStringList logs[2];
-        QImage last[2];
+        QImage first[2], last[2];
         for (int own = 0; own < 2; ++own) {
             sandbox->removeTools();
             if (own && !(sandbox->addForwardingTool("convert") && sandbox->addForwardingTool("identify")))
@@ -79,6 +82,7 @@ class TestSourceFeed : public QObject
             if (pictures)
                 job.keepPictures();
             logs[own] = job.run().filter(QRegularExpression("^(?!picture)"));
+            first[own] = job.pictures.value(0);
             last[own] = job.pictures.value(job.pictures.size() - 1);
             // The tools folder decides: nothing decoded here under it.
             if (own && DecodeScheduler::decodeCount() != decodes)
@@ -86,7 +90,7 @@ class TestSourceFeed : public QObject
         }
         sandbox->removeTools();
         const QStringList files = QDir(path("here-out")).entryList(QDir::Files);
-        if (last[0] != last[1] || (pictures && last[0].isNull()))
+        if (first[0] != first[1] || last[0] != last[1] || (pictures && last[0].isNull()))
             return {"last pictures differ"};
         if (logs[0] != logs[1] || files != QDir(path("tools-out")).entryList(QDir::Files))
             return {"logs differ: " + logs[0].join(',') + " | " + logs[1].join(',')};
@@ -143,14 +147,17 @@ private slots:
         // tools load, not from the run.
         QVERIFY(sandbox->convert({sources[4], "-negate", path("c.png")}));
         const QStringList grays = {sources[1], makeJpeg("gray2.jpg", "40x30", {"-colorspace", "Gray"})};
-        for (const QStringList &set : {QStringList{sources[0], sources[2], sources[4], sources[5]}, grays,
-                                       QStringList{path("c.png"), sources[0], sources[2], sources[5]}}) {
+        // Wider than a picture: its blocks take the extreme of several samples.
+        const QStringList wide = {makeJpeg("w1.jpg", "1300x9", {}), makeJpeg("w2.jpg", "1300x9", {})};
+        const QStringList colour = {sources[0], sources[2], sources[4], sources[5]};
+        const QStringList afterTools = {path("c.png"), colour[0], colour[1], colour[3]};
+        for (const QStringList &set : {colour, grays, wide, afterTools}) {
             for (int method = 0; method < 2; ++method) {
                 for (int condition = 0; condition < 4; ++condition) {
                     const int fadeOut = method == 1 && condition == 0 ? 2 : 0;
                     const StackSettings settings{int(set.size()), condition, 2, 1, fadeOut, 50, 50};
                     const QStringList log =
-                        bothWays(set, settings, method, (method + condition) % 3, condition == 2);
+                        bothWays(set, settings, method, (method + condition) % 3, condition != 1);
                     QVERIFY2(log.value(log.size() - 1) == "completed", qPrintable(log.join('\n')));
                 }
             }
@@ -172,6 +179,22 @@ private slots:
                          qPrintable(name + ": " + log.join('\n')));
             }
         }
+    }
+
+    // A run shows the image only at the image's size: frames of another size meet it at the corner.
+    void runAloneAtTheImagesSize()
+    {
+        const QStringList sources = {makeJpeg("one.jpg", "41x30", {}), makeJpeg("two.jpg", "41x30", {})};
+        SourceFeed::Bounds bounds;
+        bounds.inProcess = true;
+        bounds.room = qint64(1) << 30;
+        SourceFeed feed(sources, {{0, 1.0}, {1, 1.0}}, 0, bounds, nullptr);
+        Image32 image(40, 30, 48), wider(41, 30, 48);
+        feed.startImage(true);
+        feed.foldNext(image, SampleFold::Lighten);
+        feed.foldNext(image, SampleFold::Lighten);
+        SampleFold::Frame run{};
+        QVERIFY(!feed.runAlone(image, &run) && feed.runAlone(wider, &run) && run.width == 41);
     }
 
     // A sliding group loads each source once for every image it belongs to: here they decode once
