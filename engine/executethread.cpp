@@ -188,6 +188,7 @@ bool ExecuteThread::startJob(const QVector<ImageUpdate> &updates, std::unique_pt
         return false;
     accumulator = createAccumulator(fields);
     accumulatorAtStart = true;
+    accumulatorBlank = true;
     if (!decodeFirst)
         video = startVideo(*accumulator);
     feed = createFeed(updates, *accumulator, inProcess);
@@ -203,6 +204,7 @@ bool ExecuteThread::startJob(const QVector<ImageUpdate> &updates, std::unique_pt
             accumulator.reset();
             accumulator = createAccumulator(judged);
             accumulatorAtStart = true;
+            accumulatorBlank = true;
             feed = createFeed(updates, *accumulator, inProcess);
         }
     }
@@ -238,10 +240,9 @@ std::unique_ptr<Image32> ExecuteThread::createAccumulator(const QStringList &fie
     if (!widthOk || !heightOk || width <= 0 || height <= 0 || samples > MaxSampleCount
         || needed > SystemMemory::available())
         throw Image32Exception(Image32Exception::ReadFailed, sourceImages.value(0));
-    std::unique_ptr<Image32> accumulator(new Image32(width, height, 48));
-    if (stackMethod == Darken)
-        accumulator->invert();
-    return accumulator;
+    // Made blank: "Darken only"'s starting value is filled in by the feed before anything folds, so an
+    // image written straight from a run never touches it.
+    return std::unique_ptr<Image32>(new Image32(width, height, 48));
 }
 
 // The load of every operation of the job, in order.
@@ -270,10 +271,13 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
 {
     // A new accumulator holds its method's starting value already: the first image's refill would
     // only pass over every sample again.
-    if (update.refill && image > 0 && !accumulatorAtStart)
-        accumulator.fill(stackMethod == Darken ? 65535u : 0u);
+    const unsigned start = stackMethod == Darken ? 65535u : 0u;
+    if (update.refill && image > 0 && !accumulatorAtStart) {
+        accumulator.fill(start);
+        accumulatorBlank = false;
+    }
     accumulatorAtStart = accumulatorAtStart || update.refill;
-    feed.startImage(accumulatorAtStart);
+    feed.startImage(accumulatorAtStart, accumulatorBlank && start != 0 ? qint64(start) : -1);
     const int total = update.operations.size();
     for (int k = 0; k < total; ++k) {
         if (cancelFlag.load(std::memory_order_relaxed) || stopFlag.load())
@@ -311,6 +315,7 @@ QImage ExecuteThread::finishImage(int image, const QVector<ImageUpdate> &updates
     }
     feed.flush(accumulator);
     accumulatorAtStart = false;
+    accumulatorBlank = false;
     return QImage();
 }
 

@@ -86,6 +86,9 @@ private:
     // (open) or a destination being written.
     // True while the accumulator holds its method's starting value: a refill has nothing to do.
     bool accumulatorAtStart = false;
+    // True while the accumulator is as made, every sample 0, and has not been given "Darken only"'s
+    // starting value yet.
+    bool accumulatorBlank = false;
     bool activityOpen = true;
     QString activityFile;
     // The job's sources as resolved paths, which no destination may name.

@@ -87,7 +87,7 @@ void SourceFeed::foldNext(Image32 &image, SampleFold::Operation operation)
     const int frameIndex = m_frameIndex.value(k, -1);
     if (frameIndex < 0) {
         flush(image);
-        m_atStart = false;
+        leaveStart(image);
         const std::unique_ptr<SourceLoad> load = m_loads->take();
         if (!load)
             throw Image32Exception(Image32Exception::ReadFailed, m_sources.value(request.source));
@@ -114,7 +114,7 @@ void SourceFeed::foldNext(Image32 &image, SampleFold::Operation operation)
         return;
     }
     flush(image);
-    m_atStart = false;
+    leaveStart(image);
     m_frames->release(frameIndex);
     // A frame that would not decode cleanly is the tools' to judge, at its own operation.
     SourceLoad load(m_sources.at(request.source), options(request.weight), m_stop);
@@ -145,15 +145,36 @@ void SourceFeed::flush(Image32 &image)
 {
     foldPending(image);
     foldRun(image);
+    fillStart(image);
+}
+
+void SourceFeed::startImage(bool atStart, qint64 missingStart)
+{
+    m_atStart = atStart;
+    m_missingStart = missingStart;
+}
+
+// Before anything folds into the image.
+void SourceFeed::leaveStart(Image32 &image)
+{
+    fillStart(image);
+    m_atStart = false;
+}
+
+void SourceFeed::fillStart(Image32 &image)
+{
+    if (m_missingStart >= 0)
+        image.fill(unsigned(m_missingStart));
+    m_missingStart = -1;
 }
 
 void SourceFeed::foldPending(Image32 &image)
 {
     if (m_pending.empty())
         return;
+    leaveStart(image);
     // Once no decode is left, the cores they used fold.
     SampleFold::foldFrames(image, m_pendingFrames.data(), int(m_pendingFrames.size()), m_frames->finished());
-    m_atStart = false;
     for (const Pending &pending : m_pending)
         m_frames->release(pending.frameIndex);
     m_pending.clear();
@@ -164,9 +185,9 @@ void SourceFeed::foldRun(Image32 &image)
 {
     if (m_run.empty())
         return;
+    leaveStart(image);
     const SampleFold::Frame frame = m_run.frame();
     SampleFold::foldFrames(image, &frame, 1, m_frames->finished());
-    m_atStart = false;
     // After the job's last operation, the 8-bit copy of the writer takes the run's pages.
     m_run.clear(m_next >= m_requests.size());
 }

@@ -49,8 +49,9 @@ public:
     void foldNext(Image32 &image, SampleFold::Operation operation);
     // Folds what is pending: before the image is used.
     void flush(Image32 &image);
-    // Before an image's operations: whether the image holds its method's starting value.
-    void startImage(bool atStart) { m_atStart = atStart; }
+    // Before an image's operations: whether the image holds its method's starting value, and that value
+    // when the image was made without it (-1 when it holds it): it is filled in before anything folds.
+    void startImage(bool atStart, qint64 missingStart = -1);
     // After them, when they all made one run over the starting value, the 8-bit copy of the image as
     // it would be once they were folded, made from the run alone: the image itself is left at its
     // starting value. Else a null image, and nothing changes.
@@ -75,6 +76,8 @@ private:
     bool joinRun(Image32 &image, int frameIndex, const DecodeScheduler::Frame &frame,
                  const ExtremeRun::Table &table, SampleFold::Operation operation);
     void foldPending(Image32 &image);
+    void leaveStart(Image32 &image);
+    void fillStart(Image32 &image);
     void foldRun(Image32 &image);
 
     QStringList m_sources;
@@ -98,6 +101,7 @@ private:
     std::vector<SampleFold::Frame> m_pendingFrames;
     bool m_runs = false;
     bool m_atStart = false;
+    qint64 m_missingStart = -1;
     ExtremeRun m_run;
 };
 

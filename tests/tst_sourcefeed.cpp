@@ -182,7 +182,8 @@ private slots:
     }
 
     // A run shows the image only at the image's size: frames of another size meet it at the corner.
-    void runAloneAtTheImagesSize()
+    // An image made blank gets the starting value it lacks before it is used, folded into or not.
+    void runAloneAndStartingValue()
     {
         const QStringList sources = {makeJpeg("one.jpg", "41x30", {}), makeJpeg("two.jpg", "41x30", {})};
         SourceFeed::Bounds bounds;
@@ -195,6 +196,11 @@ private slots:
         feed.foldNext(image, SampleFold::Lighten);
         SampleFold::Frame run{};
         QVERIFY(!feed.runAlone(image, &run) && feed.runAlone(wider, &run) && run.width == 41);
+        feed.flush(image);
+        Image32 blank(2, 2, 48);
+        feed.startImage(true, 65535);
+        feed.flush(blank);
+        QVERIFY(std::count(blank.samples, blank.samples + blank.sampleCount, 65535u) == blank.sampleCount);
     }
 
     // A sliding group loads each source once for every image it belongs to: here they decode once
