@@ -146,10 +146,9 @@ void ExecuteThread::run()
             const QImage written =
                 saveImage(i, updates.at(i), *accumulator, std::move(narrowed), fromCopy && preview);
             const bool last = i + 1 == updates.size();
-            if (preview && fromCopy)
-                sendPreview(i, preview->afterImage(written, updates.at(i), last));
-            else if (preview)
-                sendPreview(i, preview->afterImage(*accumulator, updates.at(i), last));
+            if (preview)
+                sendPreview(i, fromCopy ? preview->afterImage(written, updates.at(i), last)
+                                        : preview->afterImage(*accumulator, updates.at(i), last));
         }
         endVideo();
         emit completed();
@@ -187,8 +186,6 @@ bool ExecuteThread::startJob(const QVector<ImageUpdate> &updates, std::unique_pt
     if (stopFlag.load())
         return false;
     accumulator = createAccumulator(fields);
-    accumulatorAtStart = true;
-    accumulatorBlank = true;
     if (!decodeFirst)
         video = startVideo(*accumulator);
     feed = createFeed(updates, *accumulator, inProcess);
@@ -203,8 +200,6 @@ bool ExecuteThread::startJob(const QVector<ImageUpdate> &updates, std::unique_pt
             feed.reset();
             accumulator.reset();
             accumulator = createAccumulator(judged);
-            accumulatorAtStart = true;
-            accumulatorBlank = true;
             feed = createFeed(updates, *accumulator, inProcess);
         }
     }
@@ -269,15 +264,8 @@ int ExecuteThread::loadsAhead(const Image32 &accumulator) const
 // The operations of one image, each observing a cancel or stop first. False when the run ends.
 bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &accumulator, SourceFeed &feed)
 {
-    // A new accumulator holds its method's starting value already: the first image's refill would
-    // only pass over every sample again.
-    const unsigned start = stackMethod == Darken ? 65535u : 0u;
-    if (update.refill && image > 0 && !accumulatorAtStart) {
-        accumulator.fill(start);
-        accumulatorBlank = false;
-    }
-    accumulatorAtStart = accumulatorAtStart || update.refill;
-    feed.startImage(accumulatorAtStart, accumulatorBlank && start != 0 ? qint64(start) : -1);
+    // A refill of an accumulator that still holds its starting value would only pass over every sample.
+    feed.startImage(accumulator, update.refill);
     const int total = update.operations.size();
     for (int k = 0; k < total; ++k) {
         if (cancelFlag.load(std::memory_order_relaxed) || stopFlag.load())
@@ -287,11 +275,13 @@ bool ExecuteThread::updateImage(int image, const ImageUpdate &update, Image32 &a
         activityOpen = true;
         activityFile = sourceImages.value(operation.source);
         feed.foldNext(accumulator, operation.fold);
+        if (!preview || !preview->dueAfter(update, k))
+            continue;
         SampleFold::Frame run{};
-        if (preview && preview->dueAfter(update, k) && feed.runAlone(accumulator, &run)) {
+        if (feed.runAlone(accumulator, &run)) {
             // The accumulator does not hold the run yet: the picture comes from the run.
             sendPreview(image, preview->afterOperation(run, accumulator.depth, update, k));
-        } else if (preview && preview->dueAfter(update, k)) {
+        } else {
             // Frames still pending would be missing from the picture.
             feed.flush(accumulator);
             sendPreview(image, preview->afterOperation(accumulator, update, k));
@@ -314,8 +304,6 @@ QImage ExecuteThread::finishImage(int image, const QVector<ImageUpdate> &updates
             return narrowed;
     }
     feed.flush(accumulator);
-    accumulatorAtStart = false;
-    accumulatorBlank = false;
     return QImage();
 }
 

@@ -84,11 +84,6 @@ private:
 
     // What the run is doing, so that any failure names the file concerned: a source being loaded
     // (open) or a destination being written.
-    // True while the accumulator holds its method's starting value: a refill has nothing to do.
-    bool accumulatorAtStart = false;
-    // True while the accumulator is as made, every sample 0, and has not been given "Darken only"'s
-    // starting value yet.
-    bool accumulatorBlank = false;
     bool activityOpen = true;
     QString activityFile;
     // The job's sources as resolved paths, which no destination may name.

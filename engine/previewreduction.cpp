@@ -104,10 +104,21 @@ PreviewReduction::Source PreviewReduction::sourceOf(const Image32 &image)
     return source;
 }
 
+PreviewReduction::Source PreviewReduction::sourceOf(const uchar *bytes, const uchar *values, qint32 width,
+                                                    qint32 height, int channels)
+{
+    Source source;
+    source.bytes = bytes;
+    source.values = values;
+    source.width = width;
+    source.height = height;
+    source.channels = channels;
+    return source;
+}
+
 QImage PreviewReduction::reduce(const Image32 &image, int stackMethod, double weight)
 {
-    const Source source = sourceOf(image);
-    return reduce(source, stackMethod, weight);
+    return reduce(sourceOf(image), stackMethod, weight);
 }
 
 QImage PreviewReduction::reduce(const Source &source, int stackMethod, double weight)
@@ -176,8 +187,7 @@ QImage PreviewReduction::afterOperation(const Image32 &accumulator, const ImageU
         const ImageUpdate::Operation &operation = update.operations.at(j);
         weight += operation.fold == SampleFold::Subtract ? -operation.weight : operation.weight;
     }
-    const Source source = sourceOf(accumulator);
-    return timedReduce(source, weight);
+    return timedReduce(sourceOf(accumulator), weight);
 }
 
 QImage PreviewReduction::afterOperation(const SampleFold::Frame &run, int depth, const ImageUpdate &update,
@@ -189,19 +199,12 @@ QImage PreviewReduction::afterOperation(const SampleFold::Frame &run, int depth,
     const int shift = depth > 8 ? depth - 8 : 0;
     for (int v = 0; v < 256; ++v)
         values[v] = uchar(std::min(255, run.table[v] >> shift));
-    Source source;
-    source.bytes = run.samples;
-    source.values = values;
-    source.width = run.width;
-    source.height = run.height;
-    source.channels = run.components;
-    return timedReduce(source, 1.0);
+    return timedReduce(sourceOf(run.samples, values, run.width, run.height, run.components), 1.0);
 }
 
 QImage PreviewReduction::afterImage(const Image32 &accumulator, const ImageUpdate &update, bool last)
 {
-    const Source source = sourceOf(accumulator);
-    return afterImage(source, update, last);
+    return afterImage(sourceOf(accumulator), update, last);
 }
 
 QImage PreviewReduction::afterImage(const QImage &narrowed, const ImageUpdate &update, bool last)
@@ -211,13 +214,8 @@ QImage PreviewReduction::afterImage(const QImage &narrowed, const ImageUpdate &u
     uchar values[256];
     for (int v = 0; v < 256; ++v)
         values[v] = uchar(v);
-    Source source;
-    source.bytes = narrowed.constBits();
-    source.values = values;
-    source.width = narrowed.width();
-    source.height = narrowed.height();
-    source.channels = 3;
-    return afterImage(source, update, last);
+    return afterImage(sourceOf(narrowed.constBits(), values, narrowed.width(), narrowed.height(), 3), update,
+                      last);
 }
 
 QImage PreviewReduction::afterImage(const Source &source, const ImageUpdate &update, bool last)

@@ -48,6 +48,8 @@ public:
 private:
     struct Source;
     static Source sourceOf(const Image32 &image);
+    static Source sourceOf(const uchar *bytes, const uchar *values, qint32 width, qint32 height,
+                           int channels);
     static QImage reduce(const Source &source, int stackMethod, double weight);
     QImage afterImage(const Source &source, const ImageUpdate &update, bool last);
     QImage timedReduce(const Source &source, double weight);

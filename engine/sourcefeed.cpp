@@ -10,6 +10,7 @@ namespace {
 const qint64 MaxSampleCount = Q_INT64_C(0x7FFFFFFF);
 // Frames folded in one pass at most: a sliding group's, or a whole image of a short one.
 const size_t MaxPending = 8;
+const int Darken = 1;
 
 bool sameShape(const JpegDecoder::Header &a, const JpegDecoder::Header &b)
 {
@@ -20,7 +21,11 @@ bool sameShape(const JpegDecoder::Header &a, const JpegDecoder::Header &b)
 
 SourceFeed::SourceFeed(const QStringList &sources, const QVector<Request> &requests, int stackMethod,
                        const Bounds &bounds, const std::atomic_bool *stop)
-    : m_sources(sources), m_requests(requests), m_stackMethod(stackMethod), m_stop(stop)
+    : m_sources(sources),
+      m_requests(requests),
+      m_stackMethod(stackMethod),
+      m_stop(stop),
+      m_missingStart(stackMethod == Darken ? 65535 : -1)
 {
     QVector<JpegDecoder::Header> headers(sources.size());
     QVector<bool> known(sources.size(), false);
@@ -148,10 +153,11 @@ void SourceFeed::flush(Image32 &image)
     fillStart(image);
 }
 
-void SourceFeed::startImage(bool atStart, qint64 missingStart)
+void SourceFeed::startImage(Image32 &image, bool refill)
 {
-    m_atStart = atStart;
-    m_missingStart = missingStart;
+    if (refill && !m_atStart)
+        image.fill(m_stackMethod == Darken ? 65535u : 0u);
+    m_atStart = m_atStart || refill;
 }
 
 // Before anything folds into the image.

@@ -49,9 +49,10 @@ public:
     void foldNext(Image32 &image, SampleFold::Operation operation);
     // Folds what is pending: before the image is used.
     void flush(Image32 &image);
-    // Before an image's operations: whether the image holds its method's starting value, and that value
-    // when the image was made without it (-1 when it holds it): it is filled in before anything folds.
-    void startImage(bool atStart, qint64 missingStart = -1);
+    // Before an image's operations. The feed follows whether the image, made blank, holds its method's
+    // starting value: a refill gives it that value unless it holds it, and "Darken only"'s is filled in
+    // only once something folds.
+    void startImage(Image32 &image, bool refill);
     // After them, when they all made one run over the starting value, the 8-bit copy of the image as
     // it would be once they were folded, made from the run alone: the image itself is left at its
     // starting value. Else a null image, and nothing changes.
@@ -100,8 +101,9 @@ private:
     std::vector<Pending> m_pending;
     std::vector<SampleFold::Frame> m_pendingFrames;
     bool m_runs = false;
-    bool m_atStart = false;
-    qint64 m_missingStart = -1;
+    bool m_atStart = true;
+    // The starting value the blank image still lacks, or -1.
+    qint64 m_missingStart;
     ExtremeRun m_run;
 };
 

@@ -181,25 +181,32 @@ private slots:
         }
     }
 
-    // A run shows the image only at the image's size: frames of another size meet it at the corner.
-    // An image made blank gets the starting value it lacks before it is used, folded into or not.
+    // A run shows the image only at the image's size (frames of another size meet it at the corner),
+    // and only over its starting value. An image made blank gets the starting value it lacks before it
+    // is used, folded into or not.
     void runAloneAndStartingValue()
     {
         const QStringList sources = {makeJpeg("one.jpg", "41x30", {}), makeJpeg("two.jpg", "41x30", {})};
         SourceFeed::Bounds bounds;
         bounds.inProcess = true;
         bounds.room = qint64(1) << 30;
-        SourceFeed feed(sources, {{0, 1.0}, {1, 1.0}}, 0, bounds, nullptr);
+        SourceFeed feed(sources, {{0, 1.0}, {1, 1.0}, {0, 1.0}, {1, 1.0}}, 0, bounds, nullptr);
         Image32 image(40, 30, 48), wider(41, 30, 48);
-        feed.startImage(true);
+        feed.startImage(image, false);
         feed.foldNext(image, SampleFold::Lighten);
         feed.foldNext(image, SampleFold::Lighten);
         SampleFold::Frame run{};
         QVERIFY(!feed.runAlone(image, &run) && feed.runAlone(wider, &run) && run.width == 41);
-        feed.flush(image);
+        // Once folded into, an image that is not refilled holds more than its next run.
+        feed.flush(wider);
+        feed.startImage(wider, false);
+        feed.foldNext(wider, SampleFold::Lighten);
+        feed.foldNext(wider, SampleFold::Lighten);
+        QVERIFY(!feed.runAlone(wider, &run));
+        SourceFeed darken({}, {}, 1, bounds, nullptr);
         Image32 blank(2, 2, 48);
-        feed.startImage(true, 65535);
-        feed.flush(blank);
+        darken.startImage(blank, true);
+        darken.flush(blank);
         QVERIFY(std::count(blank.samples, blank.samples + blank.sampleCount, 65535u) == blank.sampleCount);
     }
 
